@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <map>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "support/MapStringTable.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 #include "velmo/app/BootstrapSettings.h"
 #include "velmo/platform/BuildValues.h"
@@ -16,36 +14,7 @@ namespace velmo {
 namespace {
 
 using test::MapStringTable;
-
-// Sets or clears environment variables for one test and restores them.
-class ScopedEnv {
- public:
-  void Set(const char* name, const char* value) {
-    Save(name);
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  void Save(const char* name) {
-    if (saved_.count(name)) return;
-    const char* old = std::getenv(name);
-    saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-  }
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using test::ScopedEnv;
 
 // A build without a host, without languages: the identifiers and names only.
 MapStringTable PlainTable() {
