@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -68,11 +67,16 @@ std::vector<std::string> AllMessageIds(const std::string& supportHost) {
           LaunchFailed(supportHost)};
 }
 
+// The "{digits}" placeholders of a text, with repetitions.
 std::multiset<std::string> Placeholders(const std::string& text) {
   std::multiset<std::string> found;
-  static const std::regex placeholder(R"(\{[0-9]+\})");
-  for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it) {
-    found.insert(it->str());
+  for (std::size_t open = text.find('{'); open != std::string::npos;
+       open = text.find('{', open + 1)) {
+    std::size_t end = open + 1;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    if (end > open + 1 && end < text.size() && text[end] == '}') {
+      found.insert(text.substr(open, end - open + 1));
+    }
   }
   return found;
 }

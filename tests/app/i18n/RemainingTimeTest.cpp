@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -101,6 +102,24 @@ TEST_F(RemainingTimeTest, SentencesAreTranslatedAndPlaceholdersMayMove) {
   EXPECT_EQ(russian.RemainingTimeText(59), "Осталось: 59 сек.");
   CustomBoostLocale greek(catalog_, "el");
   EXPECT_EQ(greek.RemainingTimeText(3720), "Απομένουν 1 ώρα και 3 λεπτά");
+}
+
+// The dialog reads the locale from the main and the monitor thread at once.
+TEST_F(RemainingTimeTest, ConcurrentReadersSeeTheSameTexts) {
+  CustomBoostLocale locale(catalog_, "de");
+  const std::string expected = locale.RemainingTimeText(9000);
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        if (locale.RemainingTimeText(9000) != expected) ++mismatches[t];
+        if (locale.Format("{1} Downloader", "Velmo") != "Velmo-Downloader") ++mismatches[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int m : mismatches) EXPECT_EQ(m, 0);
 }
 
 }  // namespace
