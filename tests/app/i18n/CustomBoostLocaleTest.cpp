@@ -187,6 +187,10 @@ TEST(CustomBoostLocaleTest, FormatFillsTranslatedOrPlainArguments) {
   CustomBoostLocale locale(catalog, "de");
   EXPECT_EQ(locale.Format(messages::kTitle, "Velmo Demo"), "Velmo Demo-Downloader");
   EXPECT_EQ(locale.Format("{1} or {1}", "Velmo"), "Velmo or Velmo");
+  // An empty name (a language missing from a localized value) must not pull
+  // in the catalog's header entry, whose id is the empty string.
+  EXPECT_EQ(locale.Translate(""), "");
+  EXPECT_EQ(locale.Format(messages::kTitle, ""), "-Downloader");
   // Format translates its argument, FormatPlain does not.
   EXPECT_EQ(locale.Format("[{1}]", messages::kCalculating), "[Berechne verbleibende Zeit]");
   EXPECT_EQ(locale.FormatPlain("[{1}]", messages::kCalculating), "[Calculating time remaining]");
