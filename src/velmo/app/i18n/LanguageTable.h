@@ -7,8 +7,8 @@ namespace velmo {
 class EmbeddedMessageCatalog;
 
 // One language code the program translates into, and the catalog that serves
-// it. `catalogId` is the catalog's number in the program's original resource
-// numbering (111 to 128); `catalogLanguage` names the embedded catalog (the
+// it. `catalogId` is the catalog's number (shared by every code it serves,
+// 111 to 128); `catalogLanguage` names the embedded catalog (the
 // file name of its .po source).
 struct LanguageEntry {
   const char* code;
