@@ -76,6 +76,16 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
   AssignNode(params, nodes[table.Draw(*engine_)]);
 }
 
+std::vector<double> ProportionalGamblingTransferOptimizer::EstimateWinProbabilities(
+    const NodeManifestList& nodes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>> statistics;
+  for (const auto& node : nodes) {
+    statistics.push_back(Lookup(node->GetHost()));
+  }
+  return WinProbabilities(nodes, statistics);
+}
+
 std::vector<double> ProportionalGamblingTransferOptimizer::WinProbabilities(
     const std::vector<std::shared_ptr<NodeManifest>>& nodes,
     const std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>>& statistics) {

@@ -44,6 +44,10 @@ class ProportionalGamblingTransferOptimizer : public TransferOptimizer {
   void AssignExploringNode(OptimizedRequestParams& params,
                            std::shared_ptr<NodeManifest> node) const;
 
+  // The weighted win probabilities that a decision over `nodes` would draw
+  // from, consuming the random engine as that decision would.
+  std::vector<double> EstimateWinProbabilities(const NodeManifestList& nodes);
+
  private:
   std::shared_ptr<ExponentialNormalNodeStatistics> Lookup(const std::string& host);
 

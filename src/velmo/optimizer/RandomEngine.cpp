@@ -15,6 +15,9 @@ std::uint32_t UniformIndex(RandomEngine& engine, std::uint32_t count) {
   }
   constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
   const std::uint32_t range = count - 1;
+  if (range == 0) {
+    return 0;  // nothing to choose: the engine is not consumed
+  }
   if (range == kMax) {
     return engine.Next();
   }

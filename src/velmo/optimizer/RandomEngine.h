@@ -29,7 +29,7 @@ double UniformDouble(RandomEngine& engine);
 // An integer from 0 to count - 1 (count >= 1), drawn like the uniform integer
 // distribution of the Boost random library: the engine's range is cut into
 // count buckets of equal size and outputs beyond the last bucket are drawn
-// again, so every value is equally likely.
+// again, so every value is equally likely. A count of 1 draws nothing.
 std::uint32_t UniformIndex(RandomEngine& engine, std::uint32_t count);
 
 }  // namespace velmo
