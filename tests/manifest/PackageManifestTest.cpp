@@ -4,6 +4,7 @@
 
 #include "ManifestTestSupport.h"
 #include "velmo/manifest/ManifestExceptions.h"
+#include "velmo/manifest/PackageManifestFactory.h"
 #include "velmo/manifest/StandardFileManifest.h"
 #include "velmo/manifest/StandardPackageManifest.h"
 
@@ -198,6 +199,24 @@ TEST(FileManifestTest, ChunkCountBoundaries) {
   EXPECT_THROW(ChunkCount(kMax64, kMax32), ManifestOverflowException);
   EXPECT_EQ(ChunkCount(std::uint64_t{kMax32} * kMax32, kMax32), kMax32);
   EXPECT_THROW(ChunkCount(std::uint64_t{kMax32} * kMax32 + 1, kMax32), ManifestOverflowException);
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+TEST(PackageManifestMatchTest, KeyWithAndWithoutVersion) {
+  StandardPackageManifest manifest;
+  manifest.Parse(test::XmlTree(
+      R"(<package id="pkg" name="n" partnerId="p" versionId="1.0/beta"><files/></package>)"));
+  EXPECT_TRUE(PackageManifestMatchesKey(manifest, "pkg"));
+  EXPECT_TRUE(PackageManifestMatchesKey(manifest, "pkg/1.0/beta"));
+  EXPECT_FALSE(PackageManifestMatchesKey(manifest, "pkg/1.0"));
+  EXPECT_FALSE(PackageManifestMatchesKey(manifest, "PKG"));
+  EXPECT_FALSE(PackageManifestMatchesKey(manifest, "pk"));
+  EXPECT_FALSE(PackageManifestMatchesKey(manifest, "pkg/1.0/Beta"));
 }
 
 }  // namespace
