@@ -1,0 +1,55 @@
+#pragma once
+
+// Built once the HTTP client's headers are part of the tree.
+#if __has_include("velmo/http/HttpRequestFactory.h")
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "velmo/manifest/ManifestSource.h"
+
+namespace velmo {
+
+class HttpRequestFactory;
+class HttpSession;
+
+// Fetches a manifest document with one HTTP GET of a fixed URL (the key given
+// to Fetch is not used) and maps the outcome onto the manifest exceptions:
+// InvalidRequest and ClientError mean the document cannot be located
+// (ManifestLocatorException), OutOfMemory is std::bad_alloc, and every other
+// failure is a ManifestStreamException; the status's error message goes with
+// them. Nothing is retried here.
+//
+// The document is held in memory as it arrives, so a body beyond the size cap
+// (kMaxDocumentSize unless given) ends the request and is reported as an
+// invalid document (ManifestParseException): a broken or hostile server must
+// not be able to exhaust memory, and a retry would fetch the same document.
+//
+// A source is made for one read and used by one thread; the request factory
+// and the session it shares lock for themselves.
+class HttpManifestSource : public ManifestSource {
+ public:
+  static constexpr std::size_t kMaxDocumentSize = std::size_t{64} << 20;
+
+  HttpManifestSource(std::string url, HttpRequestFactory* requestFactory,
+                     std::shared_ptr<HttpSession> session, std::int32_t connectTimeout,
+                     std::int32_t timeout, std::size_t maxDocumentSize = kMaxDocumentSize);
+
+  void Fetch(const std::string& key, std::ostream& stream) override;
+
+  const std::string& GetUrl() const { return url_; }
+
+ private:
+  std::string url_;
+  HttpRequestFactory* requestFactory_;
+  std::shared_ptr<HttpSession> session_;
+  std::int32_t connectTimeout_;
+  std::int32_t timeout_;
+  std::size_t maxDocumentSize_;
+};
+
+}  // namespace velmo
+
+#endif

@@ -1,0 +1,50 @@
+#pragma once
+
+// Built once the HTTP client's headers are part of the tree.
+#if __has_include("velmo/http/HttpRequestFactory.h")
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "velmo/manifest/NodeListManifestFactory.h"
+
+namespace velmo {
+
+class HttpRequestFactory;
+class HttpSession;
+
+// Node lists from the manifest server over HTTP; host and timeouts as for
+// package manifests.
+class HttpNodeListManifestFactory : public NodeListManifestFactory {
+ public:
+  HttpNodeListManifestFactory(std::string manifestHost, HttpRequestFactory* requestFactory,
+                              std::int32_t connectTimeout = 10, std::int32_t timeout = 30);
+
+  // Create (key, no session).
+  std::shared_ptr<NodeListManifest> Create(const std::string& key) override;
+  virtual std::shared_ptr<NodeListManifest> Create(const std::string& key,
+                                                   std::shared_ptr<HttpSession> session) = 0;
+  virtual std::string BuildUrl(const std::string& key) const = 0;
+
+ protected:
+  std::string manifestHost_;
+  HttpRequestFactory* requestFactory_;
+  std::int32_t connectTimeout_;
+  std::int32_t timeout_;
+};
+
+// The XML node list at /nodes/<partner id>.xml.
+class XmlHttpNodeListManifestFactory : public HttpNodeListManifestFactory {
+ public:
+  using HttpNodeListManifestFactory::Create;
+  using HttpNodeListManifestFactory::HttpNodeListManifestFactory;
+
+  std::shared_ptr<NodeListManifest> Create(const std::string& key,
+                                           std::shared_ptr<HttpSession> session) override;
+  std::string BuildUrl(const std::string& key) const override;
+};
+
+}  // namespace velmo
+
+#endif

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "velmo/manifest/PackageManifest.h"
+
+namespace velmo {
+
+// Fetches and checks the package manifest named by a package key.
+class PackageManifestFactory {
+ public:
+  virtual ~PackageManifestFactory() = default;
+  // The manifest of the package key; manifest exceptions on failure, and a
+  // ManifestLocatorException when what arrived describes another package or
+  // version.
+  virtual std::shared_ptr<PackageManifest> Create(const std::string& key) = 0;
+  // True when the manifest is the one the key asks for.
+  virtual bool Matches(const PackageManifest& manifest, const std::string& key) const = 0;
+};
+
+// The manifest's id equals the key's package id and, when the key names a
+// version, its versionId equals that version. Exact comparisons.
+bool PackageManifestMatchesKey(const PackageManifest& manifest, const std::string& key);
+
+}  // namespace velmo

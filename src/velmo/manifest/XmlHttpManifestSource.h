@@ -1,0 +1,21 @@
+#pragma once
+
+// Built once the HTTP client's headers are part of the tree.
+#if __has_include("velmo/http/HttpRequestFactory.h")
+
+#include "velmo/manifest/HttpManifestSource.h"
+
+namespace velmo {
+
+// An HTTP manifest source for XML documents: attributes read like child
+// elements (see ReadXmlManifest); malformed XML is a ManifestParseException.
+class XmlHttpManifestSource : public HttpManifestSource {
+ public:
+  using HttpManifestSource::HttpManifestSource;
+
+  void Parse(std::istream& stream, boost::property_tree::ptree& tree) override;
+};
+
+}  // namespace velmo
+
+#endif

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "velmo/manifest/NodeListManifest.h"
+#include "velmo/manifest/NodeManifest.h"
+#include "velmo/optimizer/ChunkBounds.h"
+
+namespace velmo {
+
+// What one chunk request needs to know about where it goes and how long it
+// may take. The chunk request work owns one and keeps it across its retries;
+// the optimizer's GetNode fills SelectedNode and the fields after it.
+struct OptimizedRequestParams {
+  // The transfer's node list.
+  std::shared_ptr<NodeListManifest> nodeList;
+  // Nodes not yet tried in the current rotation, in list order.
+  std::vector<std::shared_ptr<NodeManifest>> candidates;
+  // The chunk being requested; its bounds size the time limits.
+  std::shared_ptr<ChunkBounds> ChunkData;
+  // The node chosen for the next request; empty until one is chosen.
+  std::shared_ptr<NodeManifest> SelectedNode;
+  // A retry after this request does not use up the retry budget.
+  bool freeRetry = false;
+  // The adaptive limits were below their caps when the node was chosen.
+  bool limitsCanGrow = false;
+  // The node was chosen to explore it (too few speed samples).
+  bool exploring = false;
+  // Copied into the HTTP request under the same names (seconds, bytes per
+  // second, seconds).
+  std::int32_t connectTimeout = 0;
+  std::int32_t timeout = 0;
+  std::int32_t lowSpeedLimit = 0;
+  std::int32_t lowSpeedTime = 0;
+};
+
+}  // namespace velmo
