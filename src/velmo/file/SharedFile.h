@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "velmo/file/BoundedFileData.h"
+
+namespace velmo {
+
+class MemoryMappedFileData;
+
+// A destination file opened once and shared by every chunk pipeline of it.
+// The handle-based position, Read and Write are for one user at a time (open
+// and allocate); concurrent writers each take their own view with Map.
+class SharedFile : public BoundedFileData {
+ public:
+  virtual std::uint64_t GetSize() = 0;
+  // Reserves `size` bytes in an empty file. Returns false, changing nothing,
+  // when the file already has content.
+  virtual bool Allocate(std::uint64_t size) = 0;
+  // Lets the file be executed again; true when it is (or already was) allowed.
+  virtual bool AllowExecute() = 0;
+  // Keeps a half-written program from being started; true on success.
+  virtual bool DenyExecute() = 0;
+  virtual std::shared_ptr<MemoryMappedFileData> Map() = 0;
+  virtual std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) = 0;
+
+ protected:
+  using BoundedFileData::BoundedFileData;
+};
+
+}  // namespace velmo
