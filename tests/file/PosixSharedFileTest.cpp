@@ -155,7 +155,7 @@ TEST_F(PosixSharedFileTest, UnalignedViewsWriteExactlyTheirBytes) {
 }
 
 TEST_F(PosixSharedFileTest, ViewReadsAreCappedAt4096) {
-  auto file = Open("f");
+  auto file = Open("f", FileOpenMode::OpenOrCreate, 0, 9999);
   ASSERT_TRUE(file->Allocate(10000));
   auto view = file->Map();
   std::vector<char> out(10000);
