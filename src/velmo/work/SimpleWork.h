@@ -1,0 +1,49 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "velmo/work/Work.h"
+
+namespace velmo {
+
+// A leaf that runs one task on a work-manager thread. Execute only queues it
+// in the workflow; Run (called by the work manager's job) runs the task,
+// repeating it in place while it fails retryably and CanRetry allows.
+//
+// Threads: Run and the task run on one pool thread; the interrupt flag is set
+// by the workflow's thread and read at loop boundaries (atomic).
+class SimpleWork : public Work, public std::enable_shared_from_this<SimpleWork> {
+ public:
+  SimpleWork() = default;
+  explicit SimpleWork(WorkCompleteCallback* observer) : Work(observer) {}
+
+  void Reset() override;
+  std::shared_ptr<const Work> GetSharedConst() const override { return shared_from_this(); }
+  std::shared_ptr<Work> GetShared() override { return shared_from_this(); }
+  void Execute(std::shared_ptr<Workflow> workflow) override;
+
+  // The task itself, synchronous.
+  virtual WorkStatus ExecuteTask() = 0;
+  // Called by the workflow right after it set the interrupt flag, so that a
+  // blocked task can be aborted.
+  virtual void OnInterrupt() = 0;
+
+  void AddRetryCallback(SimpleWorkRetryCallback* callback);
+  // One execution with in-place retries; never throws. The returned status
+  // always has retry == false.
+  WorkStatus Run();
+
+  void SetInterrupted() { interrupted_.store(true); }
+  bool IsInterrupted() const { return interrupted_.load(); }
+
+ protected:
+  void OnSetWorkflow(std::shared_ptr<Workflow> workflow) override;
+
+ private:
+  std::atomic<bool> interrupted_{false};
+  std::vector<SimpleWorkRetryCallback*> retryCallbacks_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,159 @@
+#include "velmo/work/StandardWorkflow.h"
+
+#include "velmo/work/WorkManager.h"
+
+namespace velmo {
+
+using Lock = std::unique_lock<std::recursive_mutex>;
+
+StandardWorkflow::StandardWorkflow(std::shared_ptr<Work> root, WorkManager* workManager,
+                                   unsigned maxRunning)
+    : root_(std::move(root)), workManager_(workManager), maxRunning_(maxRunning) {}
+
+bool StandardWorkflow::Start() {
+  Lock lock(mutex_);
+  if (state_ != WorkflowState::NotStarted) return false;
+  root_->Execute(shared_from_this());
+  state_ = WorkflowState::Running;
+  Dispatch();
+  return true;
+}
+
+bool StandardWorkflow::Pause() {
+  Lock lock(mutex_);
+  if (state_ == WorkflowState::Running) {
+    state_ = WorkflowState::Paused;
+  } else if (state_ == WorkflowState::Suspended) {
+    state_ = WorkflowState::PausedSuspended;
+  } else {
+    return false;
+  }
+  InterruptRunning();
+  return true;
+}
+
+bool StandardWorkflow::Resume() {
+  Lock lock(mutex_);
+  if (state_ == WorkflowState::Paused) {
+    state_ = WorkflowState::Running;
+  } else if (state_ == WorkflowState::PausedSuspended) {
+    state_ = WorkflowState::Suspended;
+  } else {
+    return false;
+  }
+  Dispatch();
+  return true;
+}
+
+bool StandardWorkflow::ResumeSuspended() {
+  Lock lock(mutex_);
+  if (state_ == WorkflowState::Suspended) {
+    state_ = WorkflowState::Running;
+  } else if (state_ == WorkflowState::PausedSuspended) {
+    state_ = WorkflowState::Paused;
+  } else {
+    return false;
+  }
+  Dispatch();
+  return true;
+}
+
+WorkflowState StandardWorkflow::GetState() {
+  Lock lock(mutex_);
+  return state_;
+}
+
+bool StandardWorkflow::IsStarted() { return GetState() != WorkflowState::NotStarted; }
+
+bool StandardWorkflow::IsPaused() {
+  auto s = GetState();
+  return s == WorkflowState::Paused || s == WorkflowState::PausedSuspended;
+}
+
+bool StandardWorkflow::IsSuspended() {
+  auto s = GetState();
+  return s == WorkflowState::Suspended || s == WorkflowState::PausedSuspended;
+}
+
+bool StandardWorkflow::IsFinished() {
+  auto s = GetState();
+  return s == WorkflowState::Finished || s == WorkflowState::Canceled;
+}
+
+bool StandardWorkflow::Cancel(const WorkStatus& status) {
+  Lock lock(mutex_);
+  if (state_ == WorkflowState::Canceled) return false;
+  Pause();
+  state_ = WorkflowState::Canceled;
+  lock.unlock();
+  root_->NotifyComplete(status);
+  return true;
+}
+
+void StandardWorkflow::AddRetryableErrorCallback(WorkflowRetryableErrorCallback* callback) {
+  if (callback) retryableErrorCallbacks_.push_back(callback);
+}
+
+void StandardWorkflow::Execute(std::shared_ptr<SimpleWork> work) {
+  Lock lock(mutex_);
+  if (IsFinished()) return;
+  work->Reset();
+  queue_.push(std::move(work));
+}
+
+void StandardWorkflow::Dispatch() {
+  while (state_ == WorkflowState::Running && running_.size() < maxRunning_ && !queue_.empty()) {
+    std::shared_ptr<SimpleWork> work = queue_.top();
+    queue_.pop();
+    running_.insert(work);
+    workManager_->Execute(shared_from_this(), work);
+  }
+}
+
+void StandardWorkflow::InterruptRunning() {
+  for (const auto& work : running_) {
+    work->SetInterrupted();
+    work->OnInterrupt();
+  }
+}
+
+void StandardWorkflow::OnSimpleWorkExecuted(std::shared_ptr<SimpleWork> work,
+                                            const WorkStatus& status) {
+  Lock lock(mutex_);
+  running_.erase(work);
+  if (!IsFinished() &&
+      (status.result == WorkResult::Interrupted || status.result == WorkResult::RetryableError)) {
+    Execute(work);
+  }
+  Dispatch();
+}
+
+void StandardWorkflow::OnWorkComplete(std::shared_ptr<const Work> work, const WorkStatus& status) {
+  Lock lock(mutex_);
+  if (!IsStarted() || IsFinished()) return;
+  if (status.result == WorkResult::Fatal || (IsCompletion(status.result) && work == root_)) {
+    InterruptRunning();
+    state_ = WorkflowState::Finished;
+  }
+  if (status.result == WorkResult::RetryableError && !status.retry && !IsSuspended()) {
+    InterruptRunning();
+    state_ = state_ == WorkflowState::Running ? WorkflowState::Suspended
+                                              : WorkflowState::PausedSuspended;
+    auto callbacks = retryableErrorCallbacks_;
+    lock.unlock();
+    std::shared_ptr<Workflow> self = shared_from_this();
+    for (auto* callback : callbacks) callback->OnWorkflowRetryableError(self, work, status);
+  }
+}
+
+std::size_t StandardWorkflow::QueuedCount() {
+  Lock lock(mutex_);
+  return queue_.size();
+}
+
+std::size_t StandardWorkflow::RunningCount() {
+  Lock lock(mutex_);
+  return running_.size();
+}
+
+}  // namespace velmo
