@@ -1,0 +1,117 @@
+#include "velmo/telemetry/AnalyticsRequests.h"
+
+#include "velmo/telemetry/JsonWriter.h"
+
+namespace velmo {
+
+using boost::property_tree::ptree;
+
+namespace {
+
+// Keys are put with a separator that cannot occur in them, so a key such as a
+// host name with dots stays one key instead of becoming a path.
+void PutKey(ptree& tree, const std::string& key, const std::string& value) {
+  tree.push_back(ptree::value_type(key, ptree(value)));
+}
+
+}  // namespace
+
+EventAnalyticsRequest::EventAnalyticsRequest(std::string pid, std::string pkgid, std::string vid)
+    : pid_(std::move(pid)), pkgid_(std::move(pkgid)), vid_(std::move(vid)) {}
+
+void EventAnalyticsRequest::Write(ptree& tree) const {
+  PutKey(tree, "pid", pid_);
+  PutKey(tree, "pkgid", pkgid_);
+  PutKey(tree, "vid", vid_);
+  ptree metrics;
+  WriteMetrics(metrics);
+  tree.push_back(ptree::value_type("metrics", std::move(metrics)));
+  ptree dimensions;
+  WriteDimensions(dimensions);
+  tree.push_back(ptree::value_type("dimensions", std::move(dimensions)));
+}
+
+SimpleEventAnalyticsRequest::SimpleEventAnalyticsRequest(std::string pid, std::string pkgid,
+                                                         std::string vid, std::string counterKey)
+    : EventAnalyticsRequest(std::move(pid), std::move(pkgid), std::move(vid)),
+      counterKey_(std::move(counterKey)) {}
+
+void SimpleEventAnalyticsRequest::WriteMetrics(ptree& metrics) const {
+  PutKey(metrics, counterKey_, "1");
+}
+
+void SimpleEventAnalyticsRequest::WriteDimensions(ptree& dimensions) const {
+  dimensions.data() = kJsonEmptyObject;
+}
+
+ErrorAnalyticsRequest::ErrorAnalyticsRequest(std::string pid, std::string pkgid, std::string vid,
+                                             std::string counterKey, std::string error)
+    : SimpleEventAnalyticsRequest(std::move(pid), std::move(pkgid), std::move(vid),
+                                  std::move(counterKey)),
+      error_(std::move(error)) {}
+
+void ErrorAnalyticsRequest::WriteDimensions(ptree& dimensions) const {
+  if (error_.empty()) {
+    dimensions.data() = kJsonEmptyObject;
+  } else {
+    PutKey(dimensions, "error", error_);
+  }
+}
+
+OptimizerAnalyticsRequest::OptimizerAnalyticsRequest(std::string pid, std::string pkgid,
+                                                     std::string vid, std::uint64_t bytes,
+                                                     std::uint64_t requestTimeMs, std::string host)
+    : EventAnalyticsRequest(std::move(pid), std::move(pkgid), std::move(vid)),
+      bytes_(bytes),
+      requestTimeMs_(requestTimeMs),
+      host_(std::move(host)) {}
+
+void OptimizerAnalyticsRequest::WriteMetrics(ptree& metrics) const {
+  PutKey(metrics, "bytes", std::to_string(bytes_));
+  PutKey(metrics, "requestTime", AnalyticsSeconds(requestTimeMs_));
+}
+
+void OptimizerAnalyticsRequest::WriteDimensions(ptree& dimensions) const {
+  PutKey(dimensions, "cdn", host_);
+}
+
+TransferAnalyticsRequest::TransferAnalyticsRequest(std::string pid, std::string pkgid,
+                                                   std::string vid, std::string tid,
+                                                   std::uint8_t state, std::uint64_t bytes,
+                                                   std::uint64_t durationMs)
+    : pid_(std::move(pid)),
+      pkgid_(std::move(pkgid)),
+      vid_(std::move(vid)),
+      tid_(std::move(tid)),
+      state_(state),
+      bytes_(bytes),
+      durationMs_(durationMs) {}
+
+void TransferAnalyticsRequest::Write(ptree& tree) const {
+  PutKey(tree, "pid", pid_);
+  PutKey(tree, "pkgid", pkgid_);
+  PutKey(tree, "vid", vid_);
+  PutKey(tree, "tid", tid_);
+  PutKey(tree, "status", AnalyticsStatusText(state_));
+  PutKey(tree, "transferBytes", std::to_string(bytes_));
+  PutKey(tree, "duration", AnalyticsSeconds(durationMs_));
+}
+
+const char* AnalyticsStatusText(std::uint8_t state) {
+  switch (state) {
+    case 6:
+      return "suspended";
+    case 7:
+      return "completed";
+    case 8:
+      return "canceled";
+    default:
+      return "active";
+  }
+}
+
+std::string AnalyticsSeconds(std::uint64_t milliseconds) {
+  return FormatJsonDouble(static_cast<double>(milliseconds) / 1000.0);
+}
+
+}  // namespace velmo
