@@ -1,0 +1,42 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace velmo {
+
+// The manifest failures. Callers that fetch manifests tell a transport problem
+// (ManifestStreamException, worth a retry as a connection error) from every
+// other member of the family (a manifest error).
+class ManifestException : public std::runtime_error {
+ public:
+  explicit ManifestException(const std::string& message = std::string())
+      : std::runtime_error(message) {}
+};
+
+// The document cannot be located: no URL can be formed, the server says it is
+// not there, or what arrived describes another package or version.
+class ManifestLocatorException : public ManifestException {
+ public:
+  using ManifestException::ManifestException;
+};
+
+// The document could not be transferred or written to its stream.
+class ManifestStreamException : public ManifestException {
+ public:
+  using ManifestException::ManifestException;
+};
+
+// The document is not well-formed XML, or its content is not acceptable.
+class ManifestParseException : public ManifestException {
+ public:
+  using ManifestException::ManifestException;
+};
+
+// A file's size and chunk size give more chunks than fit in 32 bits.
+class ManifestOverflowException : public ManifestException {
+ public:
+  using ManifestException::ManifestException;
+};
+
+}  // namespace velmo

@@ -1,0 +1,97 @@
+#include "velmo/manifest/ManifestLocations.h"
+
+#include <Poco/Exception.h>
+#include <Poco/URI.h>
+
+#include <cstring>
+
+#include "velmo/manifest/ManifestExceptions.h"
+
+namespace velmo {
+
+namespace {
+
+bool MustEncode(unsigned char c) {
+  return c <= 32 || c >= 127 || std::strchr("%<>{}|\\\"^`?#", c) != nullptr;
+}
+
+// A failure carries an empty message, like every locator failure that is not
+// an HTTP answer. The manifest host is configuration: a host name or address, optionally with
+// ":port". Anything that would change how the URL reads (a path, a query,
+// user information, white space) or a port outside 1..65535 is refused here,
+// because the URI library accepts some of these and repairs others silently.
+void CheckAuthority(const std::string& authority) {
+  if (authority.empty()) {
+    throw ManifestLocatorException();
+  }
+  for (unsigned char c : authority) {
+    if (c <= 32 || c >= 127 || std::strchr("/?#@\\", c) != nullptr) {
+      throw ManifestLocatorException();
+    }
+  }
+  // The port is what follows the last ':' outside an IPv6 literal's brackets.
+  std::string::size_type searchFrom = 0;
+  if (authority[0] == '[') {
+    searchFrom = authority.find(']');
+    if (searchFrom == std::string::npos) {
+      throw ManifestLocatorException();
+    }
+  }
+  const auto colon = authority.find(':', searchFrom);
+  if (colon == std::string::npos) {
+    return;
+  }
+  const std::string port = authority.substr(colon + 1);
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos) {
+    throw ManifestLocatorException();
+  }
+  const unsigned long value = std::stoul(port);
+  if (value < 1 || value > 65535) {
+    throw ManifestLocatorException();
+  }
+}
+
+}  // namespace
+
+std::string PackageManifestPath(const std::string& packageKey) {
+  if (packageKey.find('/') == std::string::npos) {
+    return "/manifests/" + packageKey + "/current.xml";
+  }
+  return "/manifests/" + packageKey + ".xml";
+}
+
+std::string NodeListPath(const std::string& partnerId) { return "/nodes/" + partnerId + ".xml"; }
+
+std::string EncodeManifestPath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(path.size());
+  for (unsigned char c : path) {
+    if (MustEncode(c)) {
+      encoded.push_back('%');
+      encoded.push_back(kHex[c >> 4]);
+      encoded.push_back(kHex[c & 0x0F]);
+    } else {
+      encoded.push_back(static_cast<char>(c));
+    }
+  }
+  return encoded;
+}
+
+std::string ComposeManifestUrl(const std::string& host, const std::string& path) {
+  CheckAuthority(host);
+  // The path is encoded here and not handed to the URI library: its path
+  // setter decodes percent sequences (a key holding "%41" would turn into "A")
+  // and its encoder escapes more characters than the server's URL forms use.
+  try {
+    Poco::URI uri;
+    uri.setScheme("http");
+    uri.setAuthority(host);
+    return uri.getScheme() + "://" + uri.getAuthority() + EncodeManifestPath(path);
+  } catch (const Poco::Exception&) {
+    throw ManifestLocatorException();
+  }
+}
+
+}  // namespace velmo

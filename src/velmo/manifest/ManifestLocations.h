@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+namespace velmo {
+
+// Where the manifest server publishes its documents. Keys go into the path as
+// they are; only the bytes that cannot stand in a URL path are percent-encoded.
+// Every function throws ManifestLocatorException when no valid URL can be
+// formed (an empty host, a host with characters that would change the URL's
+// structure, or a port that is not a decimal number from 1 to 65535).
+
+// "/manifests/" + key + "/current.xml" for a key without "/",
+// "/manifests/" + key + ".xml" otherwise.
+std::string PackageManifestPath(const std::string& packageKey);
+
+// "/nodes/" + partnerId + ".xml".
+std::string NodeListPath(const std::string& partnerId);
+
+// Percent-encodes a URL path: bytes <= 32 or >= 127 and % < > { } | \ " ^ `
+// ? # become "%" and two uppercase hexadecimal digits; everything else,
+// the slash included, stays.
+std::string EncodeManifestPath(const std::string& path);
+
+// "http://" + authority + encoded path, the authority composed by the URI
+// library (so the host is lower-cased and the default port 80 is left out).
+std::string ComposeManifestUrl(const std::string& host, const std::string& path);
+
+inline std::string PackageManifestUrl(const std::string& host, const std::string& packageKey) {
+  return ComposeManifestUrl(host, PackageManifestPath(packageKey));
+}
+
+inline std::string NodeListUrl(const std::string& host, const std::string& partnerId) {
+  return ComposeManifestUrl(host, NodeListPath(partnerId));
+}
+
+}  // namespace velmo

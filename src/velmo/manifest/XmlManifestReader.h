@@ -1,0 +1,38 @@
+#pragma once
+
+#include <boost/property_tree/ptree.hpp>
+#include <cstddef>
+#include <istream>
+#include <string>
+
+namespace velmo {
+
+// Reading of the manifest server's XML documents into property trees, shared
+// by every XML manifest source.
+//
+// The tree is the XML reader's (comments become "<xmlcomment>" children, the
+// attributes of an element children of its "<xmlattr>" child, the text of an
+// element its value), and then every attribute is also appended to its element
+// as a child of the same name, so that a field reads alike whether a document
+// writes it as an attribute or as a child element (the element wins when both
+// exist, being first). Malformed XML, and nesting deeper than
+// kMaxXmlManifestDepth, throw ManifestParseException; memory exhaustion passes
+// through as std::bad_alloc.
+void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree);
+
+// Appends the attributes of every element of the tree to the element itself,
+// depth first. The "<xmlattr>" children stay in place.
+void PromoteXmlAttributes(boost::property_tree::ptree& tree);
+
+// Our documents nest four elements deep. The XML reader recurses once per
+// level, so a hostile document nested a million levels deep would overflow the
+// stack; such documents are refused before they reach the reader.
+constexpr std::size_t kMaxXmlManifestDepth = 64;
+
+// The deepest element nesting of a document, found by a light scan that skips
+// comments, CDATA sections, processing instructions, declarations and quoted
+// attribute values. Exact for well-formed documents; for malformed ones it
+// may be off, and the XML reader refuses those anyway.
+std::size_t XmlElementDepth(const std::string& document);
+
+}  // namespace velmo
