@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "velmo/file/FileException.h"
-#include "velmo/manifest/ManifestException.h"
+#include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/telemetry/JsonWriter.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferExceptionData.h"

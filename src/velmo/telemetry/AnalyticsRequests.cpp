@@ -8,10 +8,12 @@ using boost::property_tree::ptree;
 
 namespace {
 
-// Keys are put with a separator that cannot occur in them, so a key such as a
-// host name with dots stays one key instead of becoming a path.
+// Keys are set (writing twice leaves one value per key) with a separator that
+// cannot occur in them, so a key with a dot stays one key instead of a path.
+ptree::path_type Key(const std::string& key) { return ptree::path_type(key, '\0'); }
+
 void PutKey(ptree& tree, const std::string& key, const std::string& value) {
-  tree.push_back(ptree::value_type(key, ptree(value)));
+  tree.put(Key(key), value);
 }
 
 }  // namespace
@@ -25,10 +27,10 @@ void EventAnalyticsRequest::Write(ptree& tree) const {
   PutKey(tree, "vid", vid_);
   ptree metrics;
   WriteMetrics(metrics);
-  tree.push_back(ptree::value_type("metrics", std::move(metrics)));
+  tree.put_child(Key("metrics"), metrics);
   ptree dimensions;
   WriteDimensions(dimensions);
-  tree.push_back(ptree::value_type("dimensions", std::move(dimensions)));
+  tree.put_child(Key("dimensions"), dimensions);
 }
 
 SimpleEventAnalyticsRequest::SimpleEventAnalyticsRequest(std::string pid, std::string pkgid,

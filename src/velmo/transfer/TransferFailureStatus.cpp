@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "velmo/manifest/ManifestException.h"
+#include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/transfer/TransferExceptionData.h"
 #include "velmo/transfer/TransferFileExceptionData.h"
 
