@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace velmo {
+
+// Every tunable constant of the transfer engine, with its default. The
+// program entry builds the defaults, applies the few overrides the
+// bootstrapper allows (DeriveEngineSettings) and hands the record to the
+// engine, which copies it wherever single values are needed. A plain record:
+// copying it is cheap and shares nothing.
+//
+// Counts are unsigned 32-bit; timeouts and sizes are signed 32-bit, in the
+// unit named beside each field.
+struct EngineSettings {
+  // Defaults, with P = ProcessorCount().
+  EngineSettings();
+  // Defaults for a machine reporting `processorCount` processors (0 and 1
+  // both count as one), so callers and tests need not depend on this machine.
+  explicit EngineSettings(unsigned processorCount);
+
+  std::string manifestHost;                                    // host[:port] of all manifest URLs
+  std::string transfersFolder = "Orvanta/Pellaris/transfers";  // below the temp folder
+  std::string logsFolder = "Orvanta/Pellaris/logs";
+  std::int32_t logMask = -9;  // every work-log level but the one of value 8
+  std::uint32_t manifestRetryCount = 4;
+  std::int32_t manifestConnectTimeout = 10;     // seconds
+  std::int32_t manifestTimeout = 30;            // seconds
+  std::uint32_t chunkRetryCount = 4;            // floor; the limit is max(this, nodes - 1)
+  std::uint32_t requestRetryCount = 4;          // floor; the limit is max(this, nodes - 1)
+  std::int32_t minConnectTimeout = 3;           // seconds
+  std::int32_t maxConnectTimeout = 15;          // seconds
+  std::int32_t exploreConnectTimeout = 2;       // seconds
+  std::int32_t minRequestTimeout = 10;          // seconds
+  std::int32_t exploreMinRequestTimeout = 3;    // seconds
+  std::int32_t minRequestSpeed = 7168;          // bytes per second, all parallel requests
+  std::int32_t exploreMinRequestSpeed = 32768;  // bytes per second
+  std::int32_t minLowSpeedTime = 5;             // seconds
+  std::int32_t maxLowSpeedTime = 60;            // seconds
+  std::int32_t exploreLowSpeedTime = 3;         // seconds
+  std::int32_t speedSampleWindow = 10;          // seconds
+  std::int32_t remainingTimeInterval = 500;     // milliseconds
+  std::uint32_t transferThreadCount = 3;        // P + 2
+  std::uint32_t workflowConcurrency = 3;        // P + 2
+  std::uint32_t parallelWorkCapacity = 3;       // P + 2
+  std::int32_t proxyResolveTimeout = 5000;      // milliseconds
+  std::int32_t proxyConnectTimeout = 5000;      // milliseconds
+  std::int32_t proxySendTimeout = 5000;         // milliseconds
+  std::int32_t proxyReceiveTimeout = 5000;      // milliseconds
+  std::int32_t analyticsConnectTimeout = 10;    // seconds
+  std::int32_t analyticsTimeout = 10;           // seconds
+  std::uint32_t analyticsRetryCount = 1;
+  std::int32_t periodicEventInterval = 300;  // seconds of active time
+  std::uint32_t trialsPerNode = 50;
+  std::uint32_t maxTrials = 10000;
+  double statisticsSmoothingFactor = 0.3;  // weight of a new sample
+};
+
+}  // namespace velmo
