@@ -1,0 +1,32 @@
+#include "velmo/transfer/TransferError.h"
+
+namespace velmo {
+
+std::string ToString(TransferError error) { return std::to_string(static_cast<unsigned>(error)); }
+
+TransferError TransferErrorFromHttpResult(unsigned httpResult) {
+  // Indexed by HttpRequestResult: NotStarted, Running, Success, Canceled,
+  // InvalidRequest, ResolveFailed, ConnectFailed, ClientError, ServerError,
+  // NetworkError, WriteError, RangeError, Timeout, OutOfMemory, UnknownError.
+  static const TransferError kTable[] = {
+      TransferError::UnexpectedError,  // NotStarted: a request that never ran has no outcome
+      TransferError::UnexpectedError,  // Running
+      TransferError::None,             // Success
+      TransferError::None,             // Canceled: stopped on purpose, not a failure
+      TransferError::RequestError,     // InvalidRequest
+      TransferError::ConnectionError,  // ResolveFailed
+      TransferError::ConnectionError,  // ConnectFailed
+      TransferError::ConnectionError,  // ClientError
+      TransferError::ConnectionError,  // ServerError
+      TransferError::ConnectionError,  // NetworkError
+      TransferError::FileError,        // WriteError: the response could not be stored
+      TransferError::ConnectionError,  // RangeError
+      TransferError::ConnectionError,  // Timeout
+      TransferError::OutOfMemory,      // OutOfMemory
+      TransferError::RequestError,     // UnknownError
+  };
+  constexpr unsigned kCount = sizeof kTable / sizeof kTable[0];
+  return httpResult < kCount ? kTable[httpResult] : TransferError::UnexpectedError;
+}
+
+}  // namespace velmo

@@ -1,0 +1,42 @@
+#include "velmo/transfer/TransferFileExceptionData.h"
+
+#include <new>
+
+#include "velmo/file/FileException.h"
+
+namespace velmo {
+
+TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception)
+    : TransferExceptionData(TransferError::UnexpectedError, exception) {
+  if (!exception) return;
+  // The order of the handlers matters: the specific file exceptions first, then
+  // the family's base.
+  try {
+    std::rethrow_exception(exception);
+  } catch (const FileBadPathException&) {
+    SetError(TransferError::FileAccessError);
+  } catch (const FileInUseException&) {
+    SetError(TransferError::FileAccessError);
+    retryable_ = true;
+  } catch (const FileInaccessibleException&) {
+    SetError(TransferError::FileAccessError);
+    retryable_ = true;
+  } catch (const FileInsufficientSpaceException&) {
+    SetError(TransferError::InsufficientDiskSpace);
+    retryable_ = true;
+  } catch (const FileOutOfBoundsException&) {
+    SetError(TransferError::UnexpectedError);
+  } catch (const FileException&) {
+    SetError(TransferError::FileError);
+  } catch (const std::bad_alloc&) {
+    SetError(TransferError::OutOfMemory);
+  } catch (...) {
+    SetError(TransferError::UnexpectedError);
+  }
+}
+
+std::shared_ptr<TransferFileExceptionData> MakeTransferFileExceptionData() {
+  return std::make_shared<TransferFileExceptionData>(std::current_exception());
+}
+
+}  // namespace velmo

@@ -1,0 +1,23 @@
+#pragma once
+
+// Work-status payloads that carry a TransferError. A consumer asks a payload
+// for its code with a dynamic type test; a payload that is not a
+// TransferStatusData carries no code, and the transfer treats it as an internal
+// error.
+//
+// The payload bases are inherited virtually, so a payload that is also a
+// WorkErrorData or a WorkExceptionData has one shared WorkStatusData part.
+// Payloads are immutable after construction and shared between threads.
+
+#include "velmo/transfer/TransferError.h"
+#include "velmo/work/WorkStatusData.h"
+
+namespace velmo {
+
+class TransferStatusData : public virtual WorkStatusData {
+ public:
+  ~TransferStatusData() override = default;
+  virtual TransferError ToTransferError() const = 0;
+};
+
+}  // namespace velmo
