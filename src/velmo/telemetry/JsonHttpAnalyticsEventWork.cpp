@@ -1,5 +1,8 @@
 #include "velmo/telemetry/JsonHttpAnalyticsEventWork.h"
 
+// Compiled once the HTTP client is in the tree.
+#if __has_include("velmo/http/HttpRequest.h")
+
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
 #include "velmo/http/HttpRequestParams.h"
@@ -83,3 +86,5 @@ WorkStatus JsonHttpAnalyticsEventWork::ExecuteTask() {
 }
 
 }  // namespace velmo
+
+#endif  // __has_include("velmo/http/HttpRequest.h")

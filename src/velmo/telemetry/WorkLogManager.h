@@ -1,8 +1,8 @@
 #pragma once
 
 #include "velmo/telemetry/LogManager.h"
-#include "velmo/work/SimpleWorkRetryCallback.h"
-#include "velmo/work/WorkCompleteCallback.h"
+#include "velmo/work/WorkCallbacks.h"
+#include "velmo/work/WorkCallbacks.h"
 
 namespace velmo {
 

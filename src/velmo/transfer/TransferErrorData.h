@@ -4,7 +4,7 @@
 #include <string>
 
 #include "velmo/transfer/TransferStatusData.h"
-#include "velmo/work/WorkStatusData.h"
+#include "velmo/work/WorkStatus.h"
 
 namespace velmo {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "velmo/transfer/TransferStatusData.h"
-#include "velmo/work/WorkStatusData.h"
+#include "velmo/work/WorkStatus.h"
 
 namespace velmo {
 

@@ -10,7 +10,7 @@
 // Payloads are immutable after construction and shared between threads.
 
 #include "velmo/transfer/TransferError.h"
-#include "velmo/work/WorkStatusData.h"
+#include "velmo/work/WorkStatus.h"
 
 namespace velmo {
 
