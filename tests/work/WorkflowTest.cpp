@@ -298,6 +298,7 @@ TEST_P(WorkflowTest, CancelReportsTheGivenStatus) {
 }
 
 TEST_P(WorkflowTest, FatalLeafFinishesTheWorkflowAtOnce) {
+  if (GetParam() < 2) GTEST_SKIP() << "the blocked work would hold the only thread";
   Gate gate;
   Recorder done;
   auto par = std::make_shared<ParallelWork>(&done);
