@@ -11,9 +11,25 @@ StandardWorkflow::StandardWorkflow(std::shared_ptr<Work> root, WorkManager* work
     : root_(std::move(root)), workManager_(workManager), maxRunning_(maxRunning) {}
 
 bool StandardWorkflow::Start() {
+  {
+    Lock lock(mutex_);
+    if (state_ != WorkflowState::NotStarted || starting_) return false;
+    starting_ = true;
+  }
+  // The root is executed without `mutex_`: composites take their own lock in
+  // Execute and, on pool threads, call into the workflow while holding it, so
+  // the workflow's lock is never held around a composite's (lock order:
+  // composite, then workflow). Nothing runs yet: dispatching waits for Running.
+  try {
+    root_->Execute(shared_from_this());
+  } catch (...) {
+    Lock lock(mutex_);
+    starting_ = false;
+    throw;
+  }
   Lock lock(mutex_);
-  if (state_ != WorkflowState::NotStarted) return false;
-  root_->Execute(shared_from_this());
+  starting_ = false;
+  if (state_ != WorkflowState::NotStarted) return true;  // canceled meanwhile
   state_ = WorkflowState::Running;
   Dispatch();
   return true;

@@ -18,7 +18,8 @@ class WorkManager;
 // handed to the work manager at once.
 //
 // Threads: the owner calls Start/Pause/Resume/ResumeSuspended/Cancel (with
-// its own lock held: owner lock, then `mutex_`); pool threads call Execute,
+// its own lock held: owner lock, then `mutex_`; composite locks are always
+// taken before `mutex_`, never inside it); pool threads call Execute,
 // OnWorkComplete and OnSimpleWorkExecuted. `mutex_` (recursive) guards
 // everything; it is released before the retryable-error callbacks and before
 // Cancel's root notification, so owners may take their own lock there.
@@ -67,6 +68,7 @@ class StandardWorkflow : public Workflow, public std::enable_shared_from_this<St
   std::unordered_set<std::shared_ptr<SimpleWork>> running_;
   unsigned maxRunning_;
   WorkflowState state_ = WorkflowState::NotStarted;
+  bool starting_ = false;  // Start is executing the root
   std::vector<WorkflowRetryableErrorCallback*> retryableErrorCallbacks_;
 };
 
