@@ -1,0 +1,239 @@
+#include "velmo/http/CurlHttpRequest.h"
+
+#include <stdexcept>
+
+#include "velmo/http/HttpWriteCallback.h"
+
+namespace velmo {
+namespace {
+
+// libcurl's global state is set up once for the process, before any thread could
+// create a request, and torn down at exit.
+class CurlGlobal {
+ public:
+  CurlGlobal() : ok_(curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {}
+  ~CurlGlobal() {
+    if (ok_) {
+      curl_global_cleanup();
+    }
+  }
+  CurlGlobal(const CurlGlobal&) = delete;
+  CurlGlobal& operator=(const CurlGlobal&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+const CurlGlobal& Global() {
+  static const CurlGlobal global;
+  return global;
+}
+
+// Touch it during static initialisation, while the process is still single-threaded.
+[[maybe_unused]] const bool kCurlInitialised = Global().ok();
+
+}  // namespace
+
+CurlHttpRequest::CurlHttpRequest(const HttpRequestParams& params, const std::string& proxy)
+    : HttpRequest(params, proxy), status_(HttpRequestResult::NotStarted, 0) {
+  if (!Global().ok()) {
+    throw std::runtime_error("libcurl could not be initialized");
+  }
+  handle_ = curl_easy_init();
+  if (handle_ == nullptr) {
+    throw std::runtime_error("curl_easy_init failed");
+  }
+  Configure();
+}
+
+CurlHttpRequest::~CurlHttpRequest() {
+  curl_easy_cleanup(handle_);
+  curl_slist_free_all(headers_);
+}
+
+std::string CurlHttpRequest::RangeText(const HttpRequestParams& params) {
+  if (!params.HasRange()) {
+    return std::string();
+  }
+  return std::to_string(params.rangeStart) + "-" + std::to_string(params.rangeEnd);
+}
+
+void CurlHttpRequest::Configure() {
+  curl_easy_reset(handle_);  // keeps the connection cache
+  curl_slist_free_all(headers_);
+  headers_ = nullptr;
+
+  curl_easy_setopt(handle_, CURLOPT_URL, params_.url.c_str());
+  curl_easy_setopt(handle_, CURLOPT_USERAGENT, params_.userAgent.c_str());
+  if (params_.method == HttpRequestParams::kPost) {
+    curl_easy_setopt(handle_, CURLOPT_POST, 1L);
+    // The size is given so that a body holding a NUL byte is sent whole.
+    curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(params_.body.size()));
+    curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, params_.body.c_str());
+    headers_ = curl_slist_append(headers_, ("Content-Type: " + params_.contentType).c_str());
+  }
+  range_ = RangeText(params_);
+  if (!range_.empty()) {
+    curl_easy_setopt(handle_, CURLOPT_RANGE, range_.c_str());
+  } else if (!params_.acceptEncoding.empty()) {
+    curl_easy_setopt(handle_, CURLOPT_ACCEPT_ENCODING, params_.acceptEncoding.c_str());
+  }
+  curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::WriteHook);
+  curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::ProgressHook);
+  curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 1L);
+  curl_easy_setopt(handle_, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(params_.connectTimeout));
+  curl_easy_setopt(handle_, CURLOPT_TIMEOUT, static_cast<long>(params_.timeout));
+  if (params_.lowSpeedLimit > 0 && params_.lowSpeedTime > 0) {
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(params_.lowSpeedLimit));
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(params_.lowSpeedTime));
+  }
+  // An empty proxy is set too: the engine's choice is final and libcurl must not
+  // fall back to reading proxy variables of its own.
+  curl_easy_setopt(handle_, CURLOPT_PROXY, proxy_.c_str());
+  // Timeouts must not raise signals in a multi-threaded process.
+  curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
+}
+
+HttpRequestResult CurlHttpRequest::MapCurlCode(int code, long responseCode) {
+  switch (code) {
+    case CURLE_OK:
+      return HttpRequestResult::Success;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_NOT_BUILT_IN:
+      return HttpRequestResult::InvalidRequest;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return HttpRequestResult::ResolveFailed;
+    case CURLE_COULDNT_CONNECT:
+      return HttpRequestResult::ConnectFailed;
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_HTTP_RETURNED_ERROR:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+      return responseCode >= 500 ? HttpRequestResult::ServerError : HttpRequestResult::ClientError;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return HttpRequestResult::NetworkError;
+    case CURLE_WRITE_ERROR:
+      return HttpRequestResult::WriteError;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RANGE_ERROR:
+      return HttpRequestResult::RangeError;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpRequestResult::Timeout;
+    case CURLE_OUT_OF_MEMORY:
+      return HttpRequestResult::OutOfMemory;
+    default:
+      return HttpRequestResult::UnknownError;
+  }
+}
+
+HttpRequestStatus CurlHttpRequest::Execute() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (status_.result != HttpRequestResult::NotStarted) {
+      return status_;
+    }
+    performing_ = true;
+    status_.result = HttpRequestResult::Running;
+  }
+  const CURLcode code = curl_easy_perform(handle_);
+  long responseCode = 0;
+  const bool haveCode =
+      curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &responseCode) == CURLE_OK;
+  char* ip = nullptr;
+  const bool haveIp = curl_easy_getinfo(handle_, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (haveCode) {
+    status_.responseCode = static_cast<std::int32_t>(responseCode);
+  }
+  if (haveIp && ip != nullptr) {
+    status_.primaryIp = ip;
+  }
+  performing_ = false;
+  if (status_.result == HttpRequestResult::Running) {
+    status_.result = MapCurlCode(code, status_.responseCode);
+    if (code != CURLE_OK) {
+      status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(code)) + " (HTTP " +
+                             std::to_string(status_.responseCode) + ")";
+    }
+  }
+  return status_;
+}
+
+HttpRequestStatus CurlHttpRequest::GetStatus() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+void CurlHttpRequest::Cancel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (status_.result == HttpRequestResult::NotStarted ||
+      status_.result == HttpRequestResult::Running) {
+    status_.result = HttpRequestResult::Canceled;
+  }
+}
+
+bool CurlHttpRequest::Reset(const HttpRequestParams& params, const std::string& proxy) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (status_.result == HttpRequestResult::Running || performing_) {
+    return false;
+  }
+  params_ = params;
+  proxy_ = proxy;
+  status_ = HttpRequestStatus(HttpRequestResult::NotStarted, 0);
+  Configure();
+  return true;
+}
+
+std::size_t CurlHttpRequest::WriteHook(char* data, std::size_t size, std::size_t count,
+                                       void* self) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  if (request->GetStatus().result != HttpRequestResult::Running) {
+    return 0;  // aborts with a write error that Execute ignores
+  }
+  const std::size_t n = size * count;
+  HttpRequestStatus written(HttpRequestResult::WriteError, 0);
+  if (request->params_.writer != nullptr) {
+    written = request->params_.writer->Write(data, n);
+  } else {
+    written.errorMessage = "no writer for the response body";
+  }
+  // A writer cannot accept more than it was offered; counting a larger claim would
+  // report bytes that never arrived.
+  if (written.bytes > n) {
+    written.bytes = n;
+    if (written.result == HttpRequestResult::Success) {
+      written.result = HttpRequestResult::WriteError;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(request->mutex_);
+    request->status_.bytes += written.bytes;
+    if (request->status_.result == HttpRequestResult::Running &&
+        written.result != HttpRequestResult::Success) {
+      request->status_.result = (written.result == HttpRequestResult::RangeError ||
+                                 written.result == HttpRequestResult::OutOfMemory)
+                                    ? written.result
+                                    : HttpRequestResult::WriteError;
+      request->status_.errorMessage = written.errorMessage;
+    }
+  }
+  return static_cast<std::size_t>(written.bytes);
+}
+
+int CurlHttpRequest::ProgressHook(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  return request->GetStatus().result == HttpRequestResult::Running ? 0 : 42;
+}
+
+}  // namespace velmo

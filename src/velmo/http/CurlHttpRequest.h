@@ -1,0 +1,52 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+#include "velmo/http/HttpRequest.h"
+
+namespace velmo {
+
+// An HttpRequest on one libcurl easy handle. Reset keeps the handle, and with it
+// the handle's open connections, so a reused request talks to the same host
+// without reconnecting.
+//
+// Threads: Execute (and the write and progress hooks libcurl calls from it) run on
+// the caller's thread; GetStatus and Cancel on any thread; Reset on any thread but
+// refused while Execute is in progress. mutex_ guards status_ and performing_; it
+// is never held during curl_easy_perform or a writer call. Reset holds it for the
+// whole reconfiguration so that an Execute cannot start on a half-built handle.
+class CurlHttpRequest : public HttpRequest {
+ public:
+  CurlHttpRequest(const HttpRequestParams& params, const std::string& proxy);
+  ~CurlHttpRequest() override;
+  CurlHttpRequest(const CurlHttpRequest&) = delete;
+  CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
+
+  HttpRequestStatus Execute() override;
+  HttpRequestStatus GetStatus() override;
+  void Cancel() override;
+  bool Reset(const HttpRequestParams& params, const std::string& proxy) override;
+
+  // The value of CURLOPT_RANGE for params, or empty when no range is asked for.
+  static std::string RangeText(const HttpRequestParams& params);
+  // The one place where libcurl codes become our results.
+  static HttpRequestResult MapCurlCode(int code, long responseCode);
+
+ private:
+  static std::size_t WriteHook(char* data, std::size_t size, std::size_t count, void* self);
+  static int ProgressHook(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  void Configure();  // with mutex_ held or before the object is shared
+
+  CURL* handle_ = nullptr;
+  bool performing_ = false;
+  std::mutex mutex_;
+  HttpRequestStatus status_;
+  curl_slist* headers_ = nullptr;
+  std::string range_;  // kept alive for the handle
+};
+
+}  // namespace velmo
