@@ -1,7 +1,5 @@
 #include "velmo/manifest/HttpManifestSource.h"
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include <new>
 
@@ -90,5 +88,3 @@ void HttpManifestSource::Fetch(const std::string& /*key*/, std::ostream& stream)
 }
 
 }  // namespace velmo
-
-#endif

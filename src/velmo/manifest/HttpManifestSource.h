@@ -1,7 +1,5 @@
 #pragma once
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include <cstddef>
 #include <cstdint>
@@ -51,5 +49,3 @@ class HttpManifestSource : public ManifestSource {
 };
 
 }  // namespace velmo
-
-#endif

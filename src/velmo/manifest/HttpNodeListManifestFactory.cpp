@@ -1,7 +1,5 @@
 #include "velmo/manifest/HttpNodeListManifestFactory.h"
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include "velmo/manifest/ManifestLocations.h"
 #include "velmo/manifest/StandardNodeListManifest.h"
@@ -36,5 +34,3 @@ std::string XmlHttpNodeListManifestFactory::BuildUrl(const std::string& key) con
 }
 
 }  // namespace velmo
-
-#endif

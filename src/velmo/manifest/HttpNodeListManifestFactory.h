@@ -1,7 +1,5 @@
 #pragma once
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include <cstdint>
 #include <memory>
@@ -46,5 +44,3 @@ class XmlHttpNodeListManifestFactory : public HttpNodeListManifestFactory {
 };
 
 }  // namespace velmo
-
-#endif

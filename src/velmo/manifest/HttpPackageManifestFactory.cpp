@@ -1,7 +1,5 @@
 #include "velmo/manifest/HttpPackageManifestFactory.h"
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/ManifestLocations.h"
@@ -45,5 +43,3 @@ std::string XmlHttpPackageManifestFactory::BuildUrl(const std::string& key) cons
 }
 
 }  // namespace velmo
-
-#endif

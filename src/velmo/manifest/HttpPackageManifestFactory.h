@@ -1,7 +1,5 @@
 #pragma once
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include <cstdint>
 #include <memory>
@@ -54,5 +52,3 @@ class XmlHttpPackageManifestFactory : public HttpPackageManifestFactory {
 };
 
 }  // namespace velmo
-
-#endif

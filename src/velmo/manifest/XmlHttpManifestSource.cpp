@@ -1,7 +1,5 @@
 #include "velmo/manifest/XmlHttpManifestSource.h"
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include "velmo/manifest/XmlManifestReader.h"
 
@@ -12,5 +10,3 @@ void XmlHttpManifestSource::Parse(std::istream& stream, boost::property_tree::pt
 }
 
 }  // namespace velmo
-
-#endif

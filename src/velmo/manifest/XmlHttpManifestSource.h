@@ -1,7 +1,5 @@
 #pragma once
 
-// Built once the HTTP client's headers are part of the tree.
-#if __has_include("velmo/http/HttpRequestFactory.h")
 
 #include "velmo/manifest/HttpManifestSource.h"
 
@@ -17,5 +15,3 @@ class XmlHttpManifestSource : public HttpManifestSource {
 };
 
 }  // namespace velmo
-
-#endif

@@ -1,7 +1,6 @@
 #include "velmo/telemetry/JsonHttpAnalyticsEventWork.h"
 
 // Compiled once the HTTP client is in the tree.
-#if __has_include("velmo/http/HttpRequest.h")
 
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
@@ -87,4 +86,3 @@ WorkStatus JsonHttpAnalyticsEventWork::ExecuteTask() {
 
 }  // namespace velmo
 
-#endif  // __has_include("velmo/http/HttpRequest.h")
