@@ -1,5 +1,3 @@
-// Fetches over the real HTTP client against a scripted server; built once the
-// HTTP client's headers are part of the tree.
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "velmo/engine/TransferBehavior.h"
+#include "velmo/engine/TransferParams.h"
+
+namespace velmo {
+
+class PackageManifest;
+class NodeListManifest;
+class HttpSession;
+class TransferProgressUpdater;
+class WorkCompleteCallback;
+class WorkflowRetryableErrorCallback;
+
+// What the works of a transfer see of it. The transfer implements it and can
+// switch it off, after which the callbacks no longer reach the transfer.
+//
+// Threads: every accessor may be called from any work-manager thread. Only
+// GetParams takes the transfer's lock; the callbacks take it themselves.
+class TransferWorkInterface {
+ public:
+  virtual ~TransferWorkInterface() = default;
+  virtual TransferParams GetParams() = 0;  // a copy, under the transfer's lock
+  virtual const TransferParams& GetParamsRef() = 0;
+  virtual const TransferBehavior& GetBehavior() = 0;
+  virtual std::shared_ptr<PackageManifest> GetPackage() = 0;    // empty until acquired
+  virtual std::shared_ptr<NodeListManifest> GetNodeList() = 0;  // empty until acquired
+  virtual std::shared_ptr<TransferProgressUpdater> GetProgressUpdater() = 0;
+  virtual std::shared_ptr<HttpSession> GetSession() = 0;
+  virtual WorkCompleteCallback* GetWorkCompleteCallback() = 0;
+  virtual WorkCompleteCallback* GetPackageAcquireCallback() = 0;
+  virtual WorkCompleteCallback* GetNodeListAcquireCallback() = 0;
+  virtual WorkCompleteCallback* GetInitializeCallback() = 0;
+  virtual WorkflowRetryableErrorCallback* GetRetryableErrorCallback() = 0;
+  // A destination file a work created, so that a discarded transfer can remove it.
+  virtual void RegisterFile(const std::string& relativePath) = 0;
+};
+
+}  // namespace velmo
