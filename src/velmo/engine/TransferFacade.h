@@ -4,7 +4,7 @@
 
 namespace velmo {
 
-class TransferStatus;
+struct TransferStatus;
 
 // What the application sees of the engine: transfers addressed by id, every
 // answer a status snapshot. An unknown id is never an error; it comes back as
