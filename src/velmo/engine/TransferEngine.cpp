@@ -1,0 +1,88 @@
+#include "velmo/engine/TransferEngine.h"
+
+#include "velmo/transfer/Transfer.h"
+
+namespace velmo {
+
+TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoints analytics)
+    : proxyFactory_(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
+                    settings.proxySendTimeout, settings.proxyReceiveTimeout),
+      requestFactory_(proxyFactory_),
+      packageManifestFactory_(settings.manifestHost, &requestFactory_,
+                              settings.manifestConnectTimeout, settings.manifestTimeout),
+      nodeListManifestFactory_(settings.manifestHost, &requestFactory_,
+                               settings.manifestConnectTimeout, settings.manifestTimeout),
+      manifestStore_(settings.transfersFolder, &sharedFileFactory_),
+      transferFactory_(&manifestStore_, &workflowFactory_),
+      transferManager_(&transferFactory_, &manifestStore_),
+      optimizer_(settings),
+      analytics_(&requestFactory_, sessionFactory_.Create(), settings.analyticsConnectTimeout,
+                 settings.analyticsTimeout, static_cast<std::int32_t>(settings.analyticsRetryCount),
+                 std::move(analytics)),
+      workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder,
+               &sharedFileFactory_),
+      workManager_(settings.transferThreadCount) {
+  behavior_.settings = settings;
+  behavior_.sessionFactory = &sessionFactory_;
+  behavior_.requestFactory = &requestFactory_;
+  behavior_.sharedFileFactory = &sharedFileFactory_;
+  behavior_.packageManifestFactory = &packageManifestFactory_;
+  behavior_.nodeListManifestFactory = &nodeListManifestFactory_;
+  behavior_.transferManager = &transferManager_;
+  behavior_.optimizer = &optimizer_;
+  behavior_.analytics = &analytics_;
+  behavior_.workLog = &workLog_;
+  behavior_.workManager = &workManager_;
+}
+
+TransferEngine::~TransferEngine() {
+  // Transfers stop (and report their suspension) while the pool, the work log
+  // and the analytics sender still exist.
+  transferManager_.Shutdown();
+  // The pool's threads end before the transfers and the services they use go.
+  workManager_.Join();
+}
+
+TransferStatus UnknownTransferStatus(const std::string& transferId, TransferError error) {
+  TransferStatus status;
+  status.transferId = transferId;
+  status.partnerId = "?";
+  status.packageId = "?";
+  status.versionId = "?";
+  status.destPath = "?";
+  status.state = TransferState::Invalid;
+  status.error = error;
+  status.retryable = false;
+  status.secondsRemaining = -1;
+  return status;
+}
+
+TransferStatus TransferEngine::CreateTransfer(const std::string& partnerId,
+                                              const std::string& packageId,
+                                              const std::string& versionId) {
+  TransferParams params;
+  params.partnerId = partnerId;
+  params.packageId = packageId;
+  params.versionId = versionId;
+  if (std::shared_ptr<Transfer> transfer = transferManager_.Create(params, behavior_)) {
+    return transfer->Initialize();
+  }
+  return UnknownTransferStatus(std::string(), TransferError::UnexpectedError);
+}
+
+TransferStatus TransferEngine::StartTransfer(const std::string& transferId,
+                                             const std::string& destinationFolder) {
+  if (std::shared_ptr<Transfer> transfer = transferManager_.Find(transferId, behavior_)) {
+    return transfer->Start(destinationFolder);
+  }
+  return UnknownTransferStatus(transferId, TransferError::None);
+}
+
+TransferStatus TransferEngine::GetTransferStatus(const std::string& transferId) {
+  if (std::shared_ptr<Transfer> transfer = transferManager_.Find(transferId, behavior_)) {
+    return transfer->GetStatus();
+  }
+  return UnknownTransferStatus(transferId, TransferError::None);
+}
+
+}  // namespace velmo

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <string>
+
+#include "velmo/engine/EngineSettings.h"
+#include "velmo/engine/JsonTempFileManifestStore.h"
+#include "velmo/engine/StoredTransferFactory.h"
+#include "velmo/engine/TempFileTransferManager.h"
+#include "velmo/engine/TransferBehavior.h"
+#include "velmo/engine/TransferFacade.h"
+#include "velmo/engine/TransferManifest.h"
+#include "velmo/file/PosixSharedFileFactory.h"
+#include "velmo/http/CurlHttpRequestFactory.h"
+#include "velmo/http/RoundRobinHttpSessionFactory.h"
+#include "velmo/http/SystemHttpProxyFactory.h"
+#include "velmo/manifest/HttpNodeListManifestFactory.h"
+#include "velmo/manifest/HttpPackageManifestFactory.h"
+#include "velmo/optimizer/ProportionalGamblingTransferOptimizer.h"
+#include "velmo/telemetry/JsonHttpAnalyticsManager.h"
+#include "velmo/telemetry/JsonWorkLogManager.h"
+#include "velmo/transfer/StandardTransferWorkflowFactory.h"
+#include "velmo/transfer/TransferStatus.h"
+#include "velmo/transfer/TransferStatusSource.h"
+#include "velmo/work/AsioWorkManager.h"
+
+namespace velmo {
+
+// The engine's composition root: builds every long-lived service from one
+// settings record, wires them, and tears them down in reverse order after
+// suspending every transfer. The application talks to it through the facade.
+//
+// Threads: constructed and destroyed on the program's main thread while no
+// facade call runs; the facade operations may be called from several threads
+// at once (the manager and each transfer lock for themselves).
+class TransferEngine : public TransferFacade, public TransferStatusSource {
+ public:
+  explicit TransferEngine(const EngineSettings& settings,
+                          AnalyticsEndpoints analytics = AnalyticsEndpoints::BuiltIn());
+  ~TransferEngine() override;
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+
+  TransferStatus CreateTransfer(const std::string& partnerId, const std::string& packageId,
+                                const std::string& versionId) override;
+  TransferStatus StartTransfer(const std::string& transferId,
+                               const std::string& destinationFolder) override;
+  TransferStatus GetTransferStatus(const std::string& transferId) override;
+
+  const TransferBehavior& GetBehavior() const { return behavior_; }
+  TransferManager& GetTransferManager() { return transferManager_; }
+
+ private:
+  // Declaration order is construction order; destruction runs backwards.
+  RoundRobinHttpSessionFactory sessionFactory_;
+  SystemHttpProxyFactory proxyFactory_;
+  CurlHttpRequestFactory requestFactory_;
+  PosixSharedFileFactory sharedFileFactory_;
+  XmlHttpPackageManifestFactory packageManifestFactory_;
+  XmlHttpNodeListManifestFactory nodeListManifestFactory_;
+  StandardTransferWorkflowFactory workflowFactory_;
+  JsonTempFileManifestStore<TransferManifest> manifestStore_;
+  StoredTransferFactory transferFactory_;
+  TempFileTransferManager transferManager_;
+  ProportionalGamblingTransferOptimizer optimizer_;
+  JsonHttpAnalyticsManager analytics_;
+  JsonWorkLogManager workLog_;
+  AsioWorkManager workManager_;
+  TransferBehavior behavior_;
+};
+
+// The snapshot of an id the engine does not know.
+TransferStatus UnknownTransferStatus(const std::string& transferId, TransferError error);
+
+}  // namespace velmo

@@ -1,0 +1,19 @@
+#include "velmo/transfer/StandardTransferData.h"
+
+#include "velmo/http/HttpSession.h"
+#include "velmo/http/HttpSessionFactory.h"
+#include "velmo/transfer/TransferStatusImpl.h"
+
+namespace velmo {
+
+StandardTransferData::StandardTransferData(const TransferParams& params,
+                                           const TransferBehavior& behavior)
+    : params(params),
+      behavior(behavior),
+      status(std::make_shared<TransferStatusImpl>(static_cast<std::uint32_t>(behavior.settings.speedSampleWindow),
+                                                  static_cast<std::uint32_t>(behavior.settings.remainingTimeInterval))),
+      session(behavior.sessionFactory != nullptr ? behavior.sessionFactory->Create() : nullptr) {
+  status->SetState(TransferState::Initializing);
+}
+
+}  // namespace velmo

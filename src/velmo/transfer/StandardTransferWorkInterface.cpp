@@ -1,0 +1,65 @@
+#include "velmo/transfer/StandardTransferWorkInterface.h"
+
+#include "velmo/transfer/StandardTransfer.h"
+#include "velmo/transfer/TransferStatusImpl.h"
+
+namespace velmo {
+
+StandardTransferWorkInterface::StandardTransferWorkInterface(
+    StandardTransfer* transfer, std::shared_ptr<std::recursive_mutex> transferMutex,
+    std::shared_ptr<StandardTransferData> data)
+    : transfer_(transfer),
+      mutex_(std::move(transferMutex)),
+      data_(std::move(data)),
+      workComplete_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnWorkComplete, std::move(work), status);
+      }),
+      packageAcquire_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnPackageAcquire, std::move(work), status);
+      }),
+      nodeListAcquire_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnNodeListAcquire, std::move(work), status);
+      }),
+      initialize_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnInitialize, std::move(work), status);
+      }) {}
+
+TransferParams StandardTransferWorkInterface::GetParams() { return data_->CopyParams(); }
+
+std::shared_ptr<PackageManifest> StandardTransferWorkInterface::GetPackage() {
+  return data_->LoadPackage();
+}
+
+std::shared_ptr<NodeListManifest> StandardTransferWorkInterface::GetNodeList() {
+  return data_->LoadNodeList();
+}
+
+std::shared_ptr<TransferProgressUpdater> StandardTransferWorkInterface::GetProgressUpdater() {
+  return data_->status;
+}
+
+void StandardTransferWorkInterface::Forward(Handler handler, std::shared_ptr<const Work> work,
+                                            const WorkStatus& status) {
+  std::unique_lock<std::recursive_mutex> lock(*mutex_);
+  if (active_) {
+    (transfer_->*handler)(lock, std::move(work), status);
+  }
+}
+
+void StandardTransferWorkInterface::OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow,
+                                                             std::shared_ptr<const Work> work,
+                                                             const WorkStatus& status) {
+  std::unique_lock<std::recursive_mutex> lock(*mutex_);
+  if (active_) {
+    transfer_->OnWorkflowRetryableError(lock, std::move(workflow), std::move(work), status);
+  }
+}
+
+void StandardTransferWorkInterface::RegisterFile(const std::string& relativePath) {
+  std::unique_lock<std::recursive_mutex> lock(*mutex_);
+  if (active_) {
+    transfer_->RegisterFile(lock, relativePath);
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,39 @@
+#include "velmo/transfer/StoredTransfer.h"
+
+#include "velmo/transfer/TransferStatusImpl.h"
+
+namespace velmo {
+
+StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehavior& behavior,
+                               TransferWorkflowFactory* workflowFactory,
+                               ManifestStore<TransferManifest>* store)
+    : StandardTransfer(params, behavior, workflowFactory), store_(store) {}
+
+TransferStatus StoredTransfer::Start(Lock& lock, const std::string& destinationFolder) {
+  TransferStatus status = StandardTransfer::Start(lock, destinationFolder);
+  // The start went through exactly when its event released the lock.
+  if (!lock.owns_lock() && store_ != nullptr) {
+    // The lock is gone, so the identifiers come from the snapshot of the moment
+    // after the start rather than from the data, which a suspension may replace.
+    TransferParams params;
+    params.transferId = status.transferId;
+    params.partnerId = status.partnerId;
+    params.packageId = status.packageId;
+    params.versionId = status.versionId;
+    params.destPath = status.destPath;
+    store_->Save(params.transferId, TransferManifest(params));
+  }
+  return status;
+}
+
+TransferStatus StoredTransfer::Cancel(Lock& lock, bool deleteFiles) {
+  TransferStatus status = StandardTransfer::Cancel(lock, deleteFiles);
+  if (status.state == TransferState::Suspended && status.error == TransferError::None) {
+    return status;
+  }
+  if (lock.owns_lock()) lock.unlock();
+  if (store_ != nullptr) store_->Remove(status.transferId);
+  return status;
+}
+
+}  // namespace velmo
