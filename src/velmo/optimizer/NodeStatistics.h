@@ -29,6 +29,12 @@ class ReportedCounter {
     return delta;
   }
 
+  // What TakeDelta would return now, leaving the mark where it is.
+  T PeekDelta() {
+    std::lock_guard<std::mutex> lock(markMutex_);
+    return Load() - mark_;
+  }
+
  private:
   std::atomic<T> value_{0};
   std::mutex markMutex_;

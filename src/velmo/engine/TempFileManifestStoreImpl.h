@@ -1,0 +1,56 @@
+#pragma once
+
+// Documents stored as files, one per key, in a folder below the user's
+// temporary folder (looked up afresh for every operation). The file format is
+// left to a derived class (Parse, Serialize, FileName).
+//
+// No lock: different keys use different files, and a key is written, read and
+// removed by one thread at a time (the transfer it names, or the transfer
+// manager under its own lock).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "velmo/engine/ManifestStoreImpl.h"
+
+namespace velmo {
+
+class SharedFile;
+class SharedFileFactory;
+
+class TempFileManifestStoreImpl : public ManifestStoreImpl {
+ public:
+  // Stored documents are a few hundred bytes; a file far beyond that is not
+  // one of ours and is refused rather than read into memory.
+  static constexpr std::uint64_t kMaxDocumentSize = 1 << 20;
+
+  // `folder` is relative to the temporary folder; `files` is not owned.
+  TempFileManifestStoreImpl(std::string folder, SharedFileFactory* files);
+
+  // Reads the key's file into `stream`. ManifestLocatorException when it
+  // cannot be opened, ManifestStreamException when reading fails or the file
+  // is larger than kMaxDocumentSize.
+  void Fetch(const std::string& key, std::ostream& stream) override;
+  // Writes `stream`'s text to a new file for the key; an existing file is
+  // left untouched (ManifestLocatorException). ManifestStreamException when
+  // writing fails.
+  void Put(std::istream& stream, const std::string& key) override;
+  // The key's file name inside the folder.
+  virtual std::string FileName(const std::string& key) const = 0;
+
+  // Deletes the key's file; false when there was none or it stayed.
+  bool Remove(const std::string& key);
+
+ private:
+  // The file of `key`, opened for reading (OpenExisting) or writing (CreateNew).
+  std::shared_ptr<SharedFile> Open(const std::string& key, bool forWriting);
+  // The key's path relative to the temporary folder; throws
+  // ManifestLocatorException for a key that is not a plain file name.
+  std::string RelativePath(const std::string& key) const;
+
+  const std::string folder_;
+  SharedFileFactory* const files_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,29 @@
+#include "velmo/transfer/TransferErrorEvent.h"
+
+#include "velmo/work/WorkStatus.h"
+
+namespace velmo {
+
+TransferErrorEvent::TransferErrorEvent(const TransferEventContext& context, std::string name,
+                                       std::string counterKey, std::string errorText,
+                                       TransferState state, TransferDeltas deltas)
+    : TransferEvent(context, std::move(name)),
+      request_(params_.partnerId, params_.packageId, params_.versionId, std::move(counterKey),
+               std::move(errorText)),
+      transferRequest_(params_.partnerId, params_.packageId, params_.versionId, params_.transferId,
+                       static_cast<std::uint8_t>(state), deltas.bytes, deltas.durationMs) {}
+
+void TransferErrorEvent::ReportAnalytics() {
+  // An error right after another report (or before anything moved) has nothing
+  // to add to the transfer's record.
+  if (transferRequest_.GetBytes() != 0 || transferRequest_.GetDurationMs() != 0) {
+    Track(kTransfersCategory, transferRequest_);
+  }
+  TrackWithNodeMetrics(&request_);
+}
+
+std::string TransferErrorEvent::ErrorText(const WorkStatusData* data) {
+  return data != nullptr ? data->GetMessage() : std::string();
+}
+
+}  // namespace velmo

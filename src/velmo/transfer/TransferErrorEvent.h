@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "velmo/telemetry/AnalyticsRequests.h"
+#include "velmo/transfer/TransferEvent.h"
+#include "velmo/transfer/TransferState.h"
+#include "velmo/transfer/TransferStateEvent.h"
+
+namespace velmo {
+
+class WorkStatusData;
+
+// A failure of the transfer: the transfer record when anything accrued since
+// the last report, then one events-endpoint array holding the error counter
+// (with the error text as a dimension) and every node's metrics.
+class TransferErrorEvent : public TransferEvent {
+ public:
+  void ReportAnalytics() override;
+
+  // The error text of a status payload (empty without one).
+  static std::string ErrorText(const WorkStatusData* data);
+
+ protected:
+  TransferErrorEvent(const TransferEventContext& context, std::string name, std::string counterKey,
+                     std::string errorText, TransferState state, TransferDeltas deltas);
+
+  const ErrorAnalyticsRequest request_;
+  const TransferAnalyticsRequest transferRequest_;
+};
+
+}  // namespace velmo
