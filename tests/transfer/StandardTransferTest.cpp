@@ -126,7 +126,8 @@ class StandardTransferTest : public ::testing::Test {
   static void Initialize(Transfer& transfer, std::shared_ptr<PackageManifest> package = nullptr) {
     auto face = transfer.GetWorkInterface();
     face->GetPackageAcquireCallback()->OnWorkComplete(
-        nullptr, Success(std::make_shared<PackageStatusData>(package ? package : Package("p", "k"))));
+        nullptr,
+        Success(std::make_shared<PackageStatusData>(package ? package : Package("p", "k"))));
     face->GetNodeListAcquireCallback()->OnWorkComplete(
         nullptr, Success(std::make_shared<NodeListStatusData>(Nodes())));
     face->GetInitializeCallback()->OnWorkComplete(nullptr, Success());
@@ -179,7 +180,7 @@ TEST_F(StandardTransferTest, InitializeStartAndCompleteInOrder) {
   EXPECT_EQ(workflow.pauses, 2);  // the manual pause and the one after initialization
   EXPECT_TRUE(transfer->HasEnoughDiskSpace(temp_ / ""));
 
-  EXPECT_EQ(transfer->Pause().state, TransferState::Initialized);  // refused
+  EXPECT_EQ(transfer->Pause().state, TransferState::Initialized);    // refused
   EXPECT_EQ(transfer->Start("").state, TransferState::Initialized);  // no destination
   status = transfer->Start(temp_ / "dest");
   EXPECT_EQ(status.state, TransferState::Transferring);
@@ -280,7 +281,8 @@ TEST_F(StandardTransferTest, RetryableErrorsWaitForRetry) {
   face->GetRetryableErrorCallback()->OnWorkflowRetryableError(std::make_shared<FakeWorkflow>(),
                                                               nullptr, failure);
   EXPECT_EQ(transfer->GetStatus().error, TransferError::UnexpectedError);
-  EXPECT_EQ(FailureMessage(workflow), "Transfer::OnWorkflowRetryableError called on wrong workflow");
+  EXPECT_EQ(FailureMessage(workflow),
+            "Transfer::OnWorkflowRetryableError called on wrong workflow");
 }
 
 TEST_F(StandardTransferTest, CancelRemovesCreatedFilesAndTheStoredManifest) {

@@ -22,8 +22,8 @@
 #include "velmo/transfer/TransferStatusData.h"
 #include "velmo/transfer/TransferStatusImpl.h"
 #include "velmo/transfer/TransferWorkflowFactory.h"
-#include "velmo/transfer/works/PackageStatusData.h"
 #include "velmo/transfer/works/NodeListStatusData.h"
+#include "velmo/transfer/works/PackageStatusData.h"
 #include "velmo/work/WorkStatus.h"
 #include "velmo/work/Workflow.h"
 
@@ -121,8 +121,7 @@ void StandardTransfer::Fail(Lock& lock, const std::shared_ptr<const Work>& /*wor
                             const std::string& message, TransferError error) {
   data_->status->SetError(error, false);
   const auto payload = MakeTransferErrorData(error, message);
-  auto event =
-      std::make_unique<TransferFatalErrorEvent>(Context(), *data_->status, payload);
+  auto event = std::make_unique<TransferFatalErrorEvent>(Context(), *data_->status, payload);
   std::shared_ptr<Workflow> workflow;
   workflow.swap(workflow_);
   lock.unlock();
@@ -267,9 +266,8 @@ TransferStatus StandardTransfer::Pause(Lock& lock) {
       !workflow_ || !workflow_->Pause()) {
     return Snapshot();
   }
-  data_->status->SetState(state == TransferState::Initializing
-                              ? TransferState::InitializingPaused
-                              : TransferState::TransferringPaused);
+  data_->status->SetState(state == TransferState::Initializing ? TransferState::InitializingPaused
+                                                               : TransferState::TransferringPaused);
   return Emit(lock, std::make_unique<TransferPauseEvent>(Context()));
 }
 
@@ -492,8 +490,7 @@ void StandardTransfer::OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Work
     return;
   }
   data_->status->SetError(error, true);
-  Emit(lock,
-       std::make_unique<TransferRetryableErrorEvent>(Context(), *data_->status, status.data));
+  Emit(lock, std::make_unique<TransferRetryableErrorEvent>(Context(), *data_->status, status.data));
 }
 
 void StandardTransfer::RegisterFile(Lock& /*lock*/, const std::string& relativePath) {

@@ -68,11 +68,9 @@ class StandardTransfer : public Transfer {
                                 const WorkStatus& status);
   virtual void OnNodeListAcquire(Lock& lock, std::shared_ptr<const Work> work,
                                  const WorkStatus& status);
-  virtual void OnInitialize(Lock& lock, std::shared_ptr<const Work> work,
-                            const WorkStatus& status);
+  virtual void OnInitialize(Lock& lock, std::shared_ptr<const Work> work, const WorkStatus& status);
   virtual void OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Workflow> workflow,
-                                        std::shared_ptr<const Work> work,
-                                        const WorkStatus& status);
+                                        std::shared_ptr<const Work> work, const WorkStatus& status);
   virtual void RegisterFile(Lock& lock, const std::string& relativePath);
 
  protected:

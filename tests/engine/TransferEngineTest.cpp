@@ -1,0 +1,331 @@
+// The whole engine against in-process servers: a manifest host and several
+// download nodes, with faults injected per node.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+#include "support/TestPackage.h"
+#include "velmo/engine/TransferEngine.h"
+#include "velmo/platform/System.h"
+#include "velmo/transfer/Transfer.h"
+
+namespace velmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::TestHttpServer;
+using test::TestPackage;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class TransferEngineTest : public ::testing::Test {
+ protected:
+  TransferEngineTest() {
+    package_.run = "bin/program";
+    package_.chunkSize = 3000;  // divides none of the sizes below
+    package_.AddFile("bin/program", 10000, 1);
+    package_.AddFile("data/one.bin", 25000, 2);
+    package_.AddFile("data/empty.txt", 0, 3);
+    package_.AddFile("readme.txt", 7001, 4);
+    for (auto& node : nodes_) node = std::make_unique<TestHttpServer>();
+  }
+
+  EngineSettings Settings() const {
+    EngineSettings settings(2);
+    settings.manifestHost = manifests_.Host();
+    settings.manifestConnectTimeout = 2;
+    settings.manifestTimeout = 10;
+    settings.logsFolder = "velmo-test/logs";
+    settings.transfersFolder = "velmo-test/transfers";
+    return settings;
+  }
+
+  std::vector<TestHttpServer*> Nodes() {
+    std::vector<TestHttpServer*> nodes;
+    for (auto& node : nodes_) nodes.push_back(node.get());
+    return nodes;
+  }
+
+  std::unique_ptr<TransferEngine> MakeEngine() {
+    return std::make_unique<TransferEngine>(
+        Settings(), AnalyticsEndpoints{analytics_.Url("/events"), analytics_.Url("/transfers")});
+  }
+
+  // Polls until `done` holds for the status, or fails after a bound.
+  template <typename Predicate>
+  TransferStatus WaitFor(TransferEngine& engine, const std::string& id, Predicate done,
+                         std::chrono::seconds bound = 60s) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    TransferStatus status = engine.GetTransferStatus(id);
+    while (!done(status) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(20ms);
+      status = engine.GetTransferStatus(id);
+    }
+    EXPECT_TRUE(done(status)) << "state " << static_cast<int>(status.state) << " error "
+                              << ToString(status.error);
+    return status;
+  }
+
+  // Creates the transfer, starts it into dest when ready, waits for the end.
+  TransferStatus Download(TransferEngine& engine, const std::string& dest,
+                          std::string* id = nullptr) {
+    const TransferStatus created =
+        engine.CreateTransfer(package_.partnerId, package_.packageId, "?");
+    if (id != nullptr) *id = created.transferId;
+    TransferStatus status = WaitFor(engine, created.transferId, [](const TransferStatus& s) {
+      return s.state == TransferState::Initialized || IsFinal(s);
+    });
+    if (status.state != TransferState::Initialized) return status;
+    EXPECT_EQ(engine.StartTransfer(created.transferId, dest).state, TransferState::Transferring);
+    return WaitFor(engine, created.transferId, [](const TransferStatus& s) { return IsFinal(s); });
+  }
+
+  void ExpectFilesMatch(const std::string& dest) {
+    for (const auto& [path, contents] : package_.files) {
+      EXPECT_EQ(ReadFile(dest + "/" + path), contents) << path;
+    }
+  }
+
+  std::uint64_t ServedBytes() {
+    std::uint64_t total = 0;
+    for (auto& node : nodes_) {
+      for (const auto& [path, contents] : package_.files) {
+        total += node->BytesServed(package_.NodePath(path));
+      }
+    }
+    return total;
+  }
+
+  test::TempDir temp_;
+  TestPackage package_;
+  TestHttpServer manifests_;
+  TestHttpServer analytics_;
+  std::unique_ptr<TestHttpServer> nodes_[3];
+};
+
+TEST_F(TransferEngineTest, DownloadsAPackageFromSeveralNodes) {
+  package_.Serve(manifests_, Nodes());
+  const std::string dest = temp_ / "dest";
+  std::string id;
+  {
+    auto engine = MakeEngine();
+    const TransferStatus status = Download(*engine, dest, &id);
+    EXPECT_EQ(status.state, TransferState::Completed);
+    EXPECT_EQ(status.error, TransferError::None);
+    EXPECT_EQ(status.totalBytes, package_.TotalSize());
+    EXPECT_EQ(status.completedBytes, package_.TotalSize());
+    EXPECT_EQ(status.runPath, "bin/program");
+    EXPECT_EQ(status.versionId, "1.0");
+    EXPECT_EQ(id.size(), 32u);
+  }
+  ExpectFilesMatch(dest);
+  EXPECT_TRUE(fs::exists(dest + "/data/empty.txt"));
+  EXPECT_NE(fs::status(dest + "/bin/program").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
+  int nodesUsed = 0;
+  for (auto& node : nodes_) {
+    std::uint64_t served = 0;
+    for (const auto& [path, contents] : package_.files) {
+      served += node->BytesServed(package_.NodePath(path));
+    }
+    nodesUsed += served > 0 ? 1 : 0;
+  }
+  EXPECT_GE(nodesUsed, 2) << "requests are spread over the nodes";
+
+  // Telemetry: the analytics collector heard about the transfer, the work log
+  // holds its steps, and the stored manifest stays for a completed transfer.
+  bool sawComplete = false;
+  for (const auto& request : analytics_.Requests()) {
+    EXPECT_EQ(request.contentType, "application/json");
+    if (request.body.find("numCompletes") != std::string::npos) sawComplete = true;
+  }
+  EXPECT_TRUE(sawComplete);
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(temp_ / "velmo-test/logs")) {
+    log += ReadFile(entry.path().string());
+  }
+  EXPECT_NE(log.find("TransferCompleteEvent"), std::string::npos);
+  EXPECT_TRUE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
+}
+
+TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
+  // Node 1 corrupts a byte of every file it serves; node 3 is gone.
+  for (const auto& [path, contents] : package_.files) {
+    if (!contents.empty()) nodes_[0]->SetCorrupt(package_.NodePath(path), contents.size() / 2);
+  }
+  package_.Serve(manifests_, Nodes());
+  nodes_[2].reset();
+  manifests_.SetBody("/nodes/" + package_.partnerId + ".xml",
+                     test::NodeListXml({nodes_[0]->Host(), nodes_[1]->Host(), "127.0.0.1:1"}));
+
+  const std::string dest = temp_ / "dest";
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, dest);
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  ExpectFilesMatch(dest);
+}
+
+TEST_F(TransferEngineTest, AllNodesDownIsRetryableAndRetryCompletes) {
+  package_.Serve(manifests_, Nodes());
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetStatuses(package_.NodePath(path), std::vector<int>(1000, 503));
+    }
+  }
+  auto engine = MakeEngine();
+  const TransferStatus created =
+      engine->CreateTransfer(package_.partnerId, package_.packageId, "?");
+  WaitFor(*engine, created.transferId,
+          [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+  engine->StartTransfer(created.transferId, temp_ / "dest");
+  TransferStatus status = WaitFor(*engine, created.transferId, [](const TransferStatus& s) {
+    return s.error != TransferError::None;
+  });
+  EXPECT_EQ(status.error, TransferError::ConnectionError);
+  EXPECT_TRUE(status.retryable);
+  EXPECT_FALSE(IsFinal(status));
+
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetStatuses(package_.NodePath(path), {});
+    }
+  }
+  auto transfer = engine->GetTransferManager().Find(created.transferId, engine->GetBehavior());
+  ASSERT_NE(transfer, nullptr);
+  EXPECT_EQ(transfer->Retry().error, TransferError::None);
+  status = WaitFor(*engine, created.transferId, [](const TransferStatus& s) { return IsFinal(s); });
+  EXPECT_EQ(status.state, TransferState::Completed);
+  ExpectFilesMatch(temp_ / "dest");
+}
+
+TEST_F(TransferEngineTest, ASuspendedTransferResumesInANewEngineWithoutRefetching) {
+  package_.AddFile("data/big.bin", 300000, 5);
+  package_.Serve(manifests_, Nodes());
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetThrottle(package_.NodePath(path), 40000);
+    }
+  }
+  const std::string dest = temp_ / "dest";
+  std::string id;
+  {
+    auto engine = MakeEngine();
+    id = engine->CreateTransfer(package_.partnerId, package_.packageId, "?").transferId;
+    WaitFor(*engine, id,
+            [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+    engine->StartTransfer(id, dest);
+    WaitFor(*engine, id,
+            [&](const TransferStatus& s) { return s.completedBytes > package_.TotalSize() / 4; });
+    // Destroying the engine suspends the transfer and keeps it stored.
+  }
+  const std::uint64_t servedBefore = ServedBytes();
+  ASSERT_LT(servedBefore, package_.TotalSize());
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetThrottle(package_.NodePath(path), 0);
+    }
+  }
+
+  auto engine = MakeEngine();
+  TransferStatus status = engine->GetTransferStatus(id);
+  EXPECT_EQ(status.state, TransferState::Suspended);
+  EXPECT_EQ(status.destPath, dest);
+  auto transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
+  ASSERT_NE(transfer, nullptr);
+  EXPECT_EQ(transfer->Restore().state, TransferState::Initializing);
+  WaitFor(*engine, id,
+          [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+  EXPECT_EQ(engine->StartTransfer(id, "").state, TransferState::Transferring);
+  status = WaitFor(*engine, id, [](const TransferStatus& s) { return IsFinal(s); });
+  EXPECT_EQ(status.state, TransferState::Completed);
+  ExpectFilesMatch(dest);
+  // Chunks that were whole on disk were verified, not fetched again: the second
+  // run fetched less than the package (up to a few chunks cut off mid-way).
+  const std::uint64_t servedAfter = ServedBytes() - servedBefore;
+  EXPECT_LT(servedAfter, package_.TotalSize() - package_.TotalSize() / 4 + 10 * 3000);
+}
+
+TEST_F(TransferEngineTest, WrongOrEmptyPackagesFail) {
+  TestPackage other = package_;
+  other.packageId = "other";
+  // The host answers for "pkg" with the manifest of "other".
+  package_.Serve(manifests_, Nodes());
+  manifests_.SetBody("/manifests/pkg/current.xml", other.ManifestXml());
+  auto engine = MakeEngine();
+  TransferStatus status = Download(*engine, temp_ / "a");
+  EXPECT_EQ(status.error, TransferError::ManifestError);
+
+  TestPackage empty = package_;
+  empty.packageId = "empty";
+  empty.run.clear();
+  empty.files.clear();
+  empty.Serve(manifests_, Nodes());
+  const TransferStatus created = engine->CreateTransfer(empty.partnerId, "empty", "?");
+  status = WaitFor(*engine, created.transferId, [](const TransferStatus& s) {
+    return s.state == TransferState::Initialized || IsFinal(s);
+  });
+  if (status.state == TransferState::Initialized) {
+    engine->StartTransfer(created.transferId, temp_ / "b");
+    status =
+        WaitFor(*engine, created.transferId, [](const TransferStatus& s) { return IsFinal(s); });
+  }
+  EXPECT_EQ(status.error, TransferError::UnexpectedError);
+}
+
+TEST_F(TransferEngineTest, CancelWithDeletionRemovesTheFiles) {
+  package_.Serve(manifests_, Nodes());
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetThrottle(package_.NodePath(path), 20000);
+    }
+  }
+  auto engine = MakeEngine();
+  const std::string dest = temp_ / "dest";
+  const std::string id =
+      engine->CreateTransfer(package_.partnerId, package_.packageId, "?").transferId;
+  WaitFor(*engine, id,
+          [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+  engine->StartTransfer(id, dest);
+  WaitFor(*engine, id, [](const TransferStatus& s) { return s.progressBytes > 0; });
+  auto transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
+  ASSERT_NE(transfer, nullptr);
+  EXPECT_EQ(transfer->Cancel(true).state, TransferState::Canceled);
+  engine.reset();  // every work has ended
+  for (const auto& [path, contents] : package_.files) {
+    EXPECT_FALSE(fs::exists(dest + "/" + path)) << path;
+  }
+  EXPECT_FALSE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
+}
+
+TEST_F(TransferEngineTest, UnknownIdsAndShutdown) {
+  auto engine = MakeEngine();
+  TransferStatus status = engine->GetTransferStatus("0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(status.state, TransferState::Invalid);
+  EXPECT_EQ(status.error, TransferError::None);
+  EXPECT_EQ(status.transferId, "0123456789abcdef0123456789abcdef");
+  const std::string a = engine->CreateTransfer("p", "k", "?").transferId;
+  const std::string b = engine->CreateTransfer("p", "k", "?").transferId;
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a[12], '4');
+  engine->GetTransferManager().Shutdown();
+  status = engine->CreateTransfer("p", "k", "?");
+  EXPECT_EQ(status.state, TransferState::Invalid);
+  EXPECT_EQ(status.error, TransferError::UnexpectedError);
+  EXPECT_EQ(engine->GetTransferStatus(a).state, TransferState::Invalid);
+}
+
+}  // namespace
+}  // namespace velmo
