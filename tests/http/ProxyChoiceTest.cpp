@@ -36,6 +36,10 @@ TEST(ChooseProxyTest, BypassPatternsMatchWholeLowerCaseHosts) {
   EXPECT_EQ(ChooseProxy("http://axb/x", list, "a.b"), "p:1");
   EXPECT_EQ(ChooseProxy("http://host/x", list, "(h[ost"), "p:1");
   EXPECT_EQ(ChooseProxy("http://h+ost/x", list, "h+ost"), "");
+  // Several wildcards backtrack over each other.
+  EXPECT_EQ(ChooseProxy("http://a1b2bc/x", list, "a*b*c"), "");
+  EXPECT_EQ(ChooseProxy("http://a1b2cd/x", list, "a*b*c"), "p:1");
+  EXPECT_EQ(ChooseProxy("http://anything/x", list, "*"), "");
 }
 
 std::optional<EnvironmentHttpProxy> FromMap(const std::map<std::string, std::string>& values) {
