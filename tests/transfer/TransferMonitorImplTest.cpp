@@ -113,6 +113,8 @@ class TransferMonitorImplTest : public ::testing::Test {
   FakeSource source_;
   RecordingCallback pacer_;
   RecordingCallback callback_;
+  RecordingCallback other_;
+  // Last, so that its thread is joined before any callback goes away.
   TransferMonitorImpl monitor_{&source_, kIntervalMs};
 };
 
@@ -170,7 +172,7 @@ TEST_F(TransferMonitorImplTest, RetryableErrorIsReportedOnceAndUnwatched) {
 TEST_F(TransferMonitorImplTest, FinalSnapshotsFinish) {
   source_.Set("done", TransferState::Completed);
   source_.Set("failed", TransferState::Transferring, TransferError::ChecksumMismatch, false);
-  RecordingCallback failed;
+  RecordingCallback& failed = other_;
   monitor_.Watch("done", &callback_);
   monitor_.Watch("failed", &failed);
   monitor_.Start();
@@ -181,7 +183,7 @@ TEST_F(TransferMonitorImplTest, FinalSnapshotsFinish) {
 
 TEST_F(TransferMonitorImplTest, EveryCallbackOfAnIdHearsTheEnd) {
   source_.Set("t", TransferState::Canceled);
-  RecordingCallback second;
+  RecordingCallback& second = other_;
   monitor_.Watch("t", &callback_);
   monitor_.Watch("t", &second);
   monitor_.Start();
@@ -223,7 +225,7 @@ TEST_F(TransferMonitorImplTest, AnEntryUnwatchedByAnEarlierCallbackInThePassIsSk
   // never hears anything although the pass had copied it.
   source_.Set("a", TransferState::Transferring);
   source_.Set("b", TransferState::Transferring);
-  RecordingCallback b;
+  RecordingCallback& b = other_;
   callback_.then = [&](const Call&) { monitor_.Unwatch("b"); };
   monitor_.Watch("pacer", &pacer_);
   monitor_.Watch("a", &callback_);
