@@ -3,7 +3,7 @@
 
 #include <sstream>
 
-#include "ScriptedHttpServer.h"
+#include "support/TestHttpServer.h"
 #include "velmo/http/CurlHttpRequestFactory.h"
 #include "velmo/http/EmptyHttpProxy.h"
 #include "velmo/http/HttpProxyFactory.h"
@@ -17,7 +17,7 @@ namespace velmo {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ScriptedHttpServer;
+using test::TestHttpServer;
 
 class DirectProxyFactory : public HttpProxyFactory {
  public:
@@ -32,7 +32,7 @@ class HttpManifestFetchTest : public ::testing::Test {
  protected:
   DirectProxyFactory proxies_;
   CurlHttpRequestFactory requests_{proxies_};
-  ScriptedHttpServer server_;
+  TestHttpServer server_;
 
   XmlHttpPackageManifestFactory Packages(int timeout = 30) {
     return XmlHttpPackageManifestFactory(server_.Host(), &requests_, 10, timeout);
@@ -40,8 +40,8 @@ class HttpManifestFetchTest : public ::testing::Test {
 };
 
 TEST_F(HttpManifestFetchTest, PackageManifestIsFetchedParsedAndMatched) {
-  server_.Set("/manifests/pkg/current.xml", {200, kPackage});
-  server_.Set("/manifests/pkg/2.0.xml", {200, kPackage});
+  server_.SetBody("/manifests/pkg/current.xml", kPackage);
+  server_.SetBody("/manifests/pkg/2.0.xml", kPackage);
   auto factory = Packages();
   const auto current = factory.Create("pkg");
   EXPECT_EQ(current->GetVersionId(), "2.0");
@@ -53,8 +53,8 @@ TEST_F(HttpManifestFetchTest, PackageManifestIsFetchedParsedAndMatched) {
 }
 
 TEST_F(HttpManifestFetchTest, AnotherPackageOrVersionIsALocatorFailure) {
-  server_.Set("/manifests/other/current.xml", {200, kPackage});
-  server_.Set("/manifests/pkg/3.0.xml", {200, kPackage});
+  server_.SetBody("/manifests/other/current.xml", kPackage);
+  server_.SetBody("/manifests/pkg/3.0.xml", kPackage);
   auto factory = Packages();
   EXPECT_THROW(factory.Create("other"), ManifestLocatorException);
   EXPECT_THROW(factory.Create("pkg/3.0"), ManifestLocatorException);
@@ -68,16 +68,18 @@ TEST_F(HttpManifestFetchTest, HttpOutcomesMapToManifestExceptions) {
   } catch (const ManifestLocatorException& e) {
     EXPECT_STREQ(e.what(), "libcurl error 22 (HTTP 404)");
   }
-  server_.Set("/manifests/busy/current.xml", {503, "busy"});
+  server_.SetBody("/manifests/busy/current.xml", "busy");
+  server_.SetStatuses("/manifests/busy/current.xml", {503});
   EXPECT_THROW(factory.Create("busy"), ManifestStreamException);
-  server_.Set("/manifests/empty/current.xml", {200, ""});
+  server_.SetBody("/manifests/empty/current.xml", "");
   EXPECT_THROW(factory.Create("empty"), ManifestParseException);
-  server_.Set("/manifests/broken/current.xml", {200, "<package id=\"pkg\""});
+  server_.SetBody("/manifests/broken/current.xml", "<package id=\"pkg\"");
   EXPECT_THROW(factory.Create("broken"), ManifestParseException);
 }
 
 TEST_F(HttpManifestFetchTest, SlowServerTimesOutAsAStreamFailure) {
-  server_.Set("/manifests/slow/current.xml", {200, kPackage, 4000ms});
+  server_.SetBody("/manifests/slow/current.xml", kPackage);
+  server_.SetDelay("/manifests/slow/current.xml", 4000ms);
   auto factory = Packages(1);
   EXPECT_THROW(factory.Create("slow"), ManifestStreamException);
 }
@@ -95,7 +97,7 @@ TEST_F(HttpManifestFetchTest, UnusableHostFailsBeforeAnyRequest) {
 TEST_F(HttpManifestFetchTest, RefusedConnectionIsAStreamFailure) {
   std::string host;
   {
-    ScriptedHttpServer closed;
+    TestHttpServer closed;
     host = closed.Host();
   }
   XmlHttpPackageManifestFactory factory(host, &requests_, 2, 5);
@@ -106,7 +108,7 @@ TEST_F(HttpManifestFetchTest, OversizedDocumentIsRefused) {
   std::string big = "<package>";
   big += std::string(5000, ' ');
   big += "</package>";
-  server_.Set("/doc.xml", {200, big});
+  server_.SetBody("/doc.xml", big);
   XmlHttpManifestSource source("http://" + server_.Host() + "/doc.xml", &requests_, nullptr, 5, 10,
                                1024);
   StandardPackageManifest manifest;
@@ -119,14 +121,14 @@ TEST_F(HttpManifestFetchTest, OversizedDocumentIsRefused) {
 }
 
 TEST_F(HttpManifestFetchTest, NodeListIsFetchedFromThePartnerPath) {
-  server_.Set(
+  server_.SetBody(
       "/nodes/partner.xml",
-      {200, R"(<ArrayOfNodeInfo><NodeInfo NodeId="n" Host="h" Weight="3"/></ArrayOfNodeInfo>)"});
+      R"(<ArrayOfNodeInfo><NodeInfo NodeId="n" Host="h" Weight="3"/></ArrayOfNodeInfo>)");
   XmlHttpNodeListManifestFactory factory(server_.Host(), &requests_);
   const auto list = factory.Create("partner");
   ASSERT_EQ(list->GetNodes().size(), 1u);
   EXPECT_EQ(list->GetNodes()[0]->GetWeight(), 3);
-  EXPECT_EQ(server_.Requests("/nodes/partner.xml"), 1);
+  EXPECT_EQ(server_.RequestCount("/nodes/partner.xml"), 1);
   EXPECT_THROW(factory.Create("unknown"), ManifestLocatorException);
 }
 

@@ -1,7 +1,6 @@
-// Drives scripts/serve (nginx) end to end: the published tree is reachable as
-// the manifest host and as nodes, ranges work, the corrupt node differs and
-// the analytics sink answers 204.
-#include <curl/curl.h>
+// Drives scripts/serve (nginx) end to end through the engine's own HTTP client:
+// the published tree is reachable as the manifest host and as nodes, ranges
+// work, the corrupt node differs and the analytics sink answers 204.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,33 +13,39 @@
 
 #include "Publisher.h"
 #include "support/TempDir.h"
-#include "velmo/manifest/StandardPackageManifest.h"
-#include "velmo/manifest/XmlManifestReader.h"
+#include "velmo/http/CurlHttpRequestFactory.h"
+#include "velmo/http/EmptyHttpProxy.h"
+#include "velmo/http/HttpStringstreamWriter.h"
+#include "velmo/manifest/HttpPackageManifestFactory.h"
 
 namespace velmo::publish {
 namespace {
 
 bool HaveNginx() { return access("/usr/sbin/nginx", X_OK) == 0; }
 
-std::size_t Collect(char* data, std::size_t size, std::size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
+class DirectProxies : public HttpProxyFactory {
+ public:
+  std::shared_ptr<HttpProxy> Create() override { return std::make_shared<EmptyHttpProxy>(); }
+};
 
-// One request with plain libcurl; returns the status and fills `body`.
-long Fetch(const std::string& url, std::string& body, const char* range = nullptr,
-           const char* post = nullptr) {
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");
-  if (range) curl_easy_setopt(curl, CURLOPT_RANGE, range);
-  if (post) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, post);
-  long status = 0;
-  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  curl_easy_cleanup(curl);
+// One request through the engine's HTTP client; returns the status and fills `body`.
+HttpRequestStatus Fetch(HttpRequestFactory& factory, const std::string& url, std::string& body,
+                        std::uint64_t first = 0,
+                        std::uint64_t last = HttpRequestParams::kRangeEndOpen,
+                        const char* post = nullptr) {
+  std::stringstream out;
+  HttpStringstreamWriter writer(&out);
+  HttpRequestParams params(url, &writer);
+  params.rangeStart = first;
+  params.rangeEnd = last;
+  params.timeout = 10;
+  if (post != nullptr) {
+    params.method = HttpRequestParams::kPost;
+    params.body = post;
+    params.contentType = "application/json";
+  }
+  const HttpRequestStatus status = factory.Create(params)->Execute();
+  body = out.str();
   return status;
 }
 
@@ -76,33 +81,45 @@ TEST(ServeTest, ServesManifestsRangesAndAnalytics) {
   ASSERT_EQ(pclose(pipe), 0) << "scripts/serve failed";
   ASSERT_EQ(ports.count("node2"), 1u);
 
-  std::string body;
-  EXPECT_EQ(Fetch("http://127.0.0.1:" + ports["manifest"] + "/manifests/g/current.xml", body), 200);
-  std::istringstream in(body);
-  boost::property_tree::ptree tree;
-  ReadXmlManifest(in, tree);
-  StandardPackageManifest manifest;
-  manifest.Parse(tree);
-  EXPECT_EQ(manifest.GetFiles().at(0)->GetSize(), content.size());
+  DirectProxies proxies;
+  CurlHttpRequestFactory requests(proxies);
+  XmlHttpPackageManifestFactory manifests("127.0.0.1:" + ports["manifest"], &requests, 5, 10);
+  const auto manifest = manifests.Create("g");
+  EXPECT_EQ(manifest->GetVersionId(), "1");
+  EXPECT_EQ(manifest->GetFiles().at(0)->GetSize(), content.size());
+  EXPECT_EQ(manifests.Create("g/1")->GetFiles().at(0)->GetChecksums(),
+            manifest->GetFiles().at(0)->GetChecksums());
 
   std::string chunk;
-  EXPECT_EQ(Fetch("http://127.0.0.1:" + ports["node1"] + "/packages/p/g/1/file.bin", chunk,
-                  "65536-131071"),
-            206);
+  const std::string path = "/packages/p/g/1/file.bin";
+  HttpRequestStatus status =
+      Fetch(requests, "http://127.0.0.1:" + ports["node1"] + path, chunk, 65536, 131071);
+  EXPECT_EQ(status.result, HttpRequestResult::Success);
+  EXPECT_EQ(status.responseCode, 206);
   EXPECT_EQ(chunk, content.substr(65536, 65536));
   std::string bad;
   EXPECT_EQ(
-      Fetch("http://127.0.0.1:" + ports["node2"] + "/packages/p/g/1/file.bin", bad, "65536-131071"),
+      Fetch(requests, "http://127.0.0.1:" + ports["node2"] + path, bad, 65536, 131071).responseCode,
       206);
   EXPECT_EQ(bad.size(), 65536u);
   EXPECT_NE(bad, chunk) << "the corrupt node serves damaged bytes";
   std::string none;
-  EXPECT_EQ(Fetch("http://127.0.0.1:" + ports["analytics"] + "/events", none, nullptr, "{}"), 204);
+  status = Fetch(requests, "http://127.0.0.1:" + ports["analytics"] + "/events", none, 0,
+                 HttpRequestParams::kRangeEndOpen, "{}");
+  EXPECT_EQ(status.result, HttpRequestResult::Success);
+  EXPECT_EQ(status.responseCode, 204);
+  EXPECT_EQ(
+      Fetch(requests, "http://127.0.0.1:" + ports["manifest"] + "/manifests/none/current.xml", none)
+          .result,
+      HttpRequestResult::ClientError);
 
   std::string stop =
       std::string(VELMO_SOURCE_DIR) + "/scripts/serve --stop " + (dir / "run") + " >/dev/null";
   EXPECT_EQ(system(stop.c_str()), 0);
-  EXPECT_NE(Fetch("http://127.0.0.1:" + ports["manifest"] + "/manifests/g/current.xml", body), 200)
+  EXPECT_EQ(
+      Fetch(requests, "http://127.0.0.1:" + ports["manifest"] + "/manifests/g/current.xml", none)
+          .result,
+      HttpRequestResult::ConnectFailed)
       << "nginx is gone after --stop";
 }
 

@@ -3,7 +3,6 @@
 #include <Poco/Exception.h>
 #include <Poco/URI.h>
 
-#include <regex>
 #include <vector>
 
 namespace velmo {
@@ -28,23 +27,31 @@ std::vector<std::string> SplitList(const std::string& list) {
   return entries;
 }
 
-// "*" matches any run of characters; every other character stands for itself.
-// Characters that mean something to a regular expression are escaped so that a
-// bypass entry from the user's settings can never make an invalid expression.
-std::string PatternToRegex(const std::string& pattern) {
-  std::string regex = "^";
-  for (const char c : pattern) {
-    if (c == '*') {
-      regex += ".*";
-    } else if (std::string("\\^$.|?+()[]{}").find(c) != std::string::npos) {
-      regex += '\\';
-      regex += c;
+// Whole-text match where "*" stands for any run of characters and every other
+// character for itself - what the pattern means as a regular expression with
+// its dots escaped, without building one (a user's bypass entry may hold
+// characters that would make an invalid expression).
+bool WildcardMatch(const std::string& pattern, const std::string& text) {
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t star = std::string::npos;
+  std::size_t resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && pattern[p] == text[t]) {
+      ++p;
+      ++t;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      t = ++resume;
     } else {
-      regex += c;
+      return false;
     }
   }
-  regex += '$';
-  return regex;
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
 }
 
 std::string HostOf(const std::string& url) {
@@ -59,14 +66,8 @@ std::string HostOf(const std::string& url) {
 
 bool HostMatchesBypassList(const std::string& host, const std::string& bypassList) {
   for (const std::string& pattern : SplitList(bypassList)) {
-    try {
-      const std::regex expression(PatternToRegex(pattern));
-      std::smatch match;
-      if (std::regex_search(host, match, expression) && match.str(0) == host) {
-        return true;
-      }
-    } catch (const std::regex_error&) {
-      // Unreachable with escaped patterns; an entry that cannot be read bypasses nothing.
+    if (WildcardMatch(pattern, host)) {
+      return true;
     }
   }
   return false;

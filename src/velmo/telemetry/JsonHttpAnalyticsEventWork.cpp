@@ -1,6 +1,5 @@
 #include "velmo/telemetry/JsonHttpAnalyticsEventWork.h"
 
-// Compiled once the HTTP client is in the tree.
 
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "velmo/http/ChooseProxy.h"
+#include "velmo/http/EnvironmentHttpProxy.h"
+#include "velmo/http/LibproxyHttpProxy.h"
+#include "velmo/http/SystemHttpProxyFactory.h"
+
+namespace velmo {
+namespace {
+
+TEST(ChooseProxyTest, SchemeEntryWinsOverBareEntry) {
+  const std::string url = "http://node.example.com/packages/x";
+  EXPECT_EQ(ChooseProxy(url, "http=p1:80; https=p2:443", ""), "p1:80");
+  EXPECT_EQ(ChooseProxy(url, "p3:3128", ""), "p3:3128");
+  EXPECT_EQ(ChooseProxy(url, "p3:3128; http=p1:80", ""), "p1:80");
+  EXPECT_EQ(ChooseProxy(url, "https=p2:443", ""), "");
+  EXPECT_EQ(ChooseProxy(url, "", ""), "");
+  // Without the space the two entries are one, and all of it is the proxy text.
+  EXPECT_EQ(ChooseProxy(url, "http=p1:80;https=p2:443", ""), "p1:80;https=p2:443");
+  EXPECT_EQ(ChooseProxy(url, "http=:", ""), "");
+  EXPECT_EQ(ChooseProxy(url, "::", ""), "");
+}
+
+TEST(ChooseProxyTest, BypassPatternsMatchWholeLowerCaseHosts) {
+  const std::string list = "http=p:1";
+  EXPECT_EQ(ChooseProxy("http://a.corp.example/x", list, "*.corp.example"), "");
+  EXPECT_EQ(ChooseProxy("http://corp.example/x", list, "*.corp.example"), "p:1");
+  EXPECT_EQ(ChooseProxy("http://host/x", list, "other; host"), "");
+  EXPECT_EQ(ChooseProxy("http://host2/x", list, "host"), "p:1");
+  // Hosts arrive in lower case; an upper-case pattern never matches.
+  EXPECT_EQ(ChooseProxy("http://HOST/x", list, "host"), "");
+  EXPECT_EQ(ChooseProxy("http://host/x", list, "HOST"), "p:1");
+  // A dot is a dot, and other pattern characters cannot break the expression.
+  EXPECT_EQ(ChooseProxy("http://axb/x", list, "a.b"), "p:1");
+  EXPECT_EQ(ChooseProxy("http://host/x", list, "(h[ost"), "p:1");
+  EXPECT_EQ(ChooseProxy("http://h+ost/x", list, "h+ost"), "");
+  // Several wildcards backtrack over each other.
+  EXPECT_EQ(ChooseProxy("http://a1b2bc/x", list, "a*b*c"), "");
+  EXPECT_EQ(ChooseProxy("http://a1b2cd/x", list, "a*b*c"), "p:1");
+  EXPECT_EQ(ChooseProxy("http://anything/x", list, "*"), "");
+}
+
+std::optional<EnvironmentHttpProxy> FromMap(const std::map<std::string, std::string>& values) {
+  return EnvironmentHttpProxy::FromEnvironment(
+      [&](const std::string& name) -> std::optional<std::string> {
+        const auto found = values.find(name);
+        if (found == values.end()) return std::nullopt;
+        return found->second;
+      });
+}
+
+TEST(EnvironmentHttpProxyTest, VariablesBecomeProxyAndBypassLists) {
+  EXPECT_FALSE(FromMap({}));
+  EXPECT_FALSE(FromMap({{"http_proxy", "  "}, {"no_proxy", "a"}}));
+
+  auto proxy = FromMap({{"HTTP_PROXY", "proxy:3128"}, {"no_proxy", "Local.Example, .corp ,*"}});
+  ASSERT_TRUE(proxy);
+  EXPECT_EQ(proxy->proxyList(), "http=proxy:3128");
+  EXPECT_EQ(proxy->bypassList(), "local.example; *.local.example; corp; *.corp; *");
+  EXPECT_EQ(proxy->GetProxyForUrl("http://anything/x"), "");  // "*" bypasses every host
+
+  proxy = FromMap({{"http_proxy", "p1:1"}, {"all_proxy", "p2:2"}, {"no_proxy", "corp"}});
+  ASSERT_TRUE(proxy);
+  EXPECT_EQ(proxy->GetProxyForUrl("http://node/x"), "p1:1");
+  EXPECT_EQ(proxy->GetProxyForUrl("http://corp/x"), "");
+  EXPECT_EQ(proxy->GetProxyForUrl("http://a.corp/x"), "");
+  EXPECT_EQ(proxy->GetProxyForUrl("http://acorp/x"), "p1:1");
+
+  proxy = FromMap({{"ALL_PROXY", "p2:2"}});
+  ASSERT_TRUE(proxy);
+  EXPECT_EQ(proxy->GetProxyForUrl("http://node/x"), "p2:2");
+}
+
+TEST(SystemHttpProxyFactoryTest, PicksTheEnvironmentWhenSetAndKeepsItsTimeouts) {
+  SystemHttpProxyFactory manual(1, 2, 3, 4, [](const std::string& name) {
+    return name == "http_proxy" ? std::optional<std::string>("p:8") : std::nullopt;
+  });
+  EXPECT_NE(std::dynamic_pointer_cast<EnvironmentHttpProxy>(manual.Create()), nullptr);
+  EXPECT_EQ(manual.resolveTimeout(), 1);
+  EXPECT_EQ(manual.receiveTimeout(), 4);
+
+  SystemHttpProxyFactory automatic(5000, 5000, 5000, 5000,
+                                   [](const std::string&) { return std::nullopt; });
+  EXPECT_NE(std::dynamic_pointer_cast<LibproxyHttpProxy>(automatic.Create()), nullptr);
+}
+
+TEST(LibproxyHttpProxyTest, AnswersBecomeAddressesOrFailures) {
+  bool failed = true;
+  char direct[] = "direct://";
+  char http[] = "http://proxy.example:3128/";
+  char socks[] = "socks5://s:1080";
+  char* answer1[] = {direct, nullptr};
+  char* answer2[] = {http, direct, nullptr};
+  char* answer3[] = {socks, nullptr};
+  char* empty[] = {nullptr};
+  EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(answer1, &failed), "");
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(answer2, &failed), "proxy.example:3128");
+  EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(answer3, &failed), "socks5://s:1080");
+  EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(empty, &failed), "");
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(nullptr, &failed), "");
+  EXPECT_TRUE(failed);
+}
+
+}  // namespace
+}  // namespace velmo
