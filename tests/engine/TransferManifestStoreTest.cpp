@@ -243,13 +243,5 @@ TEST(TransferManifestTest, ParseNeedsEveryIdentifierAndResetsFirst) {
   EXPECT_EQ(manifest.params.restored, 0);
 }
 
-TEST(TransferManifestTest, WritesTheFiveIdentifiersInOrder) {
-  ptree tree;
-  TransferManifest(Params("t", "/d")).Write(tree);
-  std::string keys;
-  for (const auto& child : tree) keys += child.first + ",";
-  EXPECT_EQ(keys, "transferId,partnerId,packageId,versionId,destPath,");
-}
-
 }  // namespace
 }  // namespace velmo

@@ -75,22 +75,6 @@ TEST_F(TransferStatusImplTest, RunPathOnlyInCompletedSnapshots) {
   EXPECT_EQ(PollAt(0).runPath, "bin/app.exe");
 }
 
-TEST_F(TransferStatusImplTest, FinalSnapshots) {
-  TransferStatus s;
-  for (TransferState state : {TransferState::Invalid, TransferState::Suspended,
-                              TransferState::Completed, TransferState::Canceled}) {
-    s.state = state;
-    EXPECT_TRUE(IsFinal(s));
-  }
-  s.state = TransferState::Transferring;
-  EXPECT_FALSE(IsFinal(s));
-  s.error = TransferError::ConnectionError;
-  s.retryable = true;
-  EXPECT_FALSE(IsFinal(s));
-  s.retryable = false;
-  EXPECT_TRUE(IsFinal(s));
-}
-
 TEST_F(TransferStatusImplTest, SpeedDividesByTheWholeWindow) {
   status_.SetState(TransferState::Transferring);
   PollAt(1000);
@@ -109,17 +93,6 @@ TEST_F(TransferStatusImplTest, OldSamplesLeaveTheWindowButNeverTheLastTwo) {
   // The sample at 0 is now beyond the window and goes; the remaining pair is
   // 1 s apart, so the window (10 s) divides.
   EXPECT_EQ(PollAt(21000).speed, 1000u);
-}
-
-TEST_F(TransferStatusImplTest, TransferredProgressAndVerifiedCountersAreReported) {
-  status_.AddDownloaded(700);
-  status_.AddProgress(600);
-  status_.RemoveProgress(100);
-  status_.AddVerified(400);
-  const TransferStatus s = PollAt(0);
-  EXPECT_EQ(s.transferredBytes, 700u);
-  EXPECT_EQ(s.progressBytes, 500u);
-  EXPECT_EQ(s.completedBytes, 400u);
 }
 
 TEST_F(TransferStatusImplTest, RemovingMoreProgressThanCountedStopsAtZero) {
