@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "manifest/ManifestTestSupport.h"
+#include "velmo/engine/EngineSettings.h"
 #include "velmo/engine/TransferParams.h"
 #include "velmo/manifest/StandardPackageManifest.h"
 #include "velmo/transfer/TransferStatusImpl.h"
@@ -74,22 +75,6 @@ TEST_F(TransferStatusImplTest, RunPathOnlyInCompletedSnapshots) {
   EXPECT_EQ(PollAt(0).runPath, "bin/app.exe");
 }
 
-TEST_F(TransferStatusImplTest, FinalSnapshots) {
-  TransferStatus s;
-  for (TransferState state : {TransferState::Invalid, TransferState::Suspended,
-                              TransferState::Completed, TransferState::Canceled}) {
-    s.state = state;
-    EXPECT_TRUE(IsFinal(s));
-  }
-  s.state = TransferState::Transferring;
-  EXPECT_FALSE(IsFinal(s));
-  s.error = TransferError::ConnectionError;
-  s.retryable = true;
-  EXPECT_FALSE(IsFinal(s));
-  s.retryable = false;
-  EXPECT_TRUE(IsFinal(s));
-}
-
 TEST_F(TransferStatusImplTest, SpeedDividesByTheWholeWindow) {
   status_.SetState(TransferState::Transferring);
   PollAt(1000);
@@ -108,17 +93,6 @@ TEST_F(TransferStatusImplTest, OldSamplesLeaveTheWindowButNeverTheLastTwo) {
   // The sample at 0 is now beyond the window and goes; the remaining pair is
   // 1 s apart, so the window (10 s) divides.
   EXPECT_EQ(PollAt(21000).speed, 1000u);
-}
-
-TEST_F(TransferStatusImplTest, TransferredProgressAndVerifiedCountersAreReported) {
-  status_.AddDownloaded(700);
-  status_.AddProgress(600);
-  status_.RemoveProgress(100);
-  status_.AddVerified(400);
-  const TransferStatus s = PollAt(0);
-  EXPECT_EQ(s.transferredBytes, 700u);
-  EXPECT_EQ(s.progressBytes, 500u);
-  EXPECT_EQ(s.completedBytes, 400u);
 }
 
 TEST_F(TransferStatusImplTest, RemovingMoreProgressThanCountedStopsAtZero) {
@@ -253,6 +227,36 @@ TEST_F(TransferStatusImplTest, ReportMarksCoverTheIntervalSinceTheLastReport) {
   PollAt(1000);
   EXPECT_EQ(status_.TakeActiveMsDelta(), 300u);
   EXPECT_EQ(status_.TakeTransferredDelta(), 40u);
+}
+
+TEST_F(TransferStatusImplTest, PeriodicReportIsDueOnlyAfterMoreThanTheInterval) {
+  status_.SetState(TransferState::Transferring);
+  PollAt(0);
+  status_.AddDownloaded(1);
+  PollAt(300000);
+  EXPECT_FALSE(status_.IsPeriodicReportDue(300));  // exactly the interval is not enough
+  PollAt(300001);
+  EXPECT_TRUE(status_.IsPeriodicReportDue(300));
+  EXPECT_TRUE(status_.IsPeriodicReportDue(300));  // asking does not report
+  status_.TakeActiveMsDelta();
+  EXPECT_FALSE(status_.IsPeriodicReportDue(300));
+}
+
+TEST(TransferStatusImplSettingsTest, TakesWindowAndRefreshFromTheSettings) {
+  EngineSettings settings;
+  settings.speedSampleWindow = 2;
+  settings.remainingTimeInterval = -5;  // nonsense counts as 0: every poll recomputes
+  std::uint32_t now = 0;
+  TransferStatusImpl status(settings, [&] { return now; });
+  TransferParams params;
+  status.SetState(TransferState::Transferring);
+  status.GetStatus(params);
+  status.AddDownloaded(3000);
+  now = 1000;
+  // 3000 bytes in 1 s over a window of 2 s.
+  EXPECT_EQ(status.GetStatus(params).speed, 1500u);
+  now = 1001;
+  EXPECT_EQ(status.GetStatus(params).secondsRemaining, 0);
 }
 
 class TransferStatusImplConcurrencyTest : public ::testing::TestWithParam<int> {};

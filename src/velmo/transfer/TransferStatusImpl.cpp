@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "velmo/engine/EngineSettings.h"
 #include "velmo/engine/TransferParams.h"
 #include "velmo/manifest/PackageManifest.h"
 #include "velmo/platform/Clock.h"
@@ -11,6 +12,10 @@
 namespace velmo {
 
 namespace {
+
+std::uint32_t NotNegative(std::int32_t value) {
+  return value > 0 ? static_cast<std::uint32_t>(value) : 0;
+}
 
 bool IsActive(const TransferStatus& status) {
   return status.state == TransferState::Transferring && status.error == TransferError::None;
@@ -24,6 +29,14 @@ TransferStatusImpl::TransferStatusImpl(std::uint32_t speedWindowSeconds,
       remainingRefreshMs_(remainingRefreshMs),
       ticks_(ticks ? std::move(ticks) : TickSource(&TickCount)) {
   record_.state = TransferState::Initializing;
+}
+
+TransferStatusImpl::TransferStatusImpl(const EngineSettings& settings, TickSource ticks)
+    : TransferStatusImpl(NotNegative(settings.speedSampleWindow),
+                         NotNegative(settings.remainingTimeInterval), std::move(ticks)) {}
+
+bool TransferStatusImpl::IsPeriodicReportDue(std::int32_t intervalSeconds) {
+  return PeekActiveMsDelta() > static_cast<std::uint64_t>(NotNegative(intervalSeconds)) * 1000;
 }
 
 TransferStatus TransferStatusImpl::GetStatus(const TransferParams& params) {

@@ -24,6 +24,7 @@
 
 namespace velmo {
 
+struct EngineSettings;
 class PackageManifest;
 class TransferParams;
 
@@ -34,6 +35,9 @@ class TransferStatusImpl : public TransferProgressUpdater {
 
   TransferStatusImpl(std::uint32_t speedWindowSeconds, std::uint32_t remainingRefreshMs,
                      TickSource ticks = TickSource());
+  // The window and refresh interval from the engine settings (speedSampleWindow,
+  // remainingTimeInterval); a negative setting counts as 0.
+  explicit TransferStatusImpl(const EngineSettings& settings, TickSource ticks = TickSource());
   TransferStatusImpl(const TransferStatusImpl&) = delete;
   TransferStatusImpl& operator=(const TransferStatusImpl&) = delete;
   ~TransferStatusImpl() override = default;
@@ -69,6 +73,9 @@ class TransferStatusImpl : public TransferProgressUpdater {
   // Active time since the last report, without taking it: the transfer's
   // periodic-report check.
   std::uint64_t PeekActiveMsDelta() { return activeMs_.PeekDelta(); }
+  // True when more than `intervalSeconds` of active time has passed since the
+  // last report (the periodicEventInterval setting).
+  bool IsPeriodicReportDue(std::int32_t intervalSeconds);
   std::uint64_t GetActiveMs() const { return activeMs_.Load(); }
 
  private:
