@@ -146,10 +146,7 @@ TransferStatus StandardTransfer::Start(const std::string& destinationFolder) {
 
 TransferStatus StandardTransfer::GetStatus() {
   Lock lock(*mutex_);
-  const auto interval =
-      static_cast<std::uint64_t>(std::max(0, data_->behavior.settings.periodicEventInterval)) *
-      1000u;
-  if (data_->status->PeekActiveMsDelta() > interval) {
+  if (data_->status->IsPeriodicReportDue(data_->behavior.settings.periodicEventInterval)) {
     return Emit(lock, std::make_unique<TransferPeriodicEvent>(Context(), *data_->status));
   }
   return GetStatus(lock);

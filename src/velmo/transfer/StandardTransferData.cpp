@@ -10,9 +10,7 @@ StandardTransferData::StandardTransferData(const TransferParams& params,
                                            const TransferBehavior& behavior)
     : params(params),
       behavior(behavior),
-      status(std::make_shared<TransferStatusImpl>(
-          static_cast<std::uint32_t>(behavior.settings.speedSampleWindow),
-          static_cast<std::uint32_t>(behavior.settings.remainingTimeInterval))),
+      status(std::make_shared<TransferStatusImpl>(behavior.settings)),
       session(behavior.sessionFactory != nullptr ? behavior.sessionFactory->Create() : nullptr) {
   status->SetState(TransferState::Initializing);
 }
