@@ -74,7 +74,7 @@ struct Options {
   std::string host;
   std::string partner;
   std::string package;
-  std::string version = velmo::kUnspecifiedVersion;
+  std::string version = velmo::UnspecifiedVersion;
   std::string dest;
   std::string resume;
   std::int32_t logMask = -9;

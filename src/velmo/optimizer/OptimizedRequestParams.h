@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "velmo/engine/TransferParams.h"
+#include "velmo/http/HttpRequestParams.h"
 #include "velmo/manifest/NodeListManifest.h"
 #include "velmo/manifest/NodeManifest.h"
 #include "velmo/optimizer/ChunkBounds.h"
@@ -18,6 +21,10 @@ struct OptimizedRequestParams {
   std::shared_ptr<NodeListManifest> nodeList;
   // Nodes not yet tried in the current rotation, in list order.
   std::vector<std::shared_ptr<NodeManifest>> candidates;
+  // The transfer's identifiers, which name the package's folder on a node.
+  TransferParams transferParams;
+  // The chunk's file, relative to the package's folder.
+  std::string filePath;
   // The chunk being requested; its bounds size the time limits.
   std::shared_ptr<ChunkBounds> ChunkData;
   // The node chosen for the next request; empty until one is chosen.
@@ -34,6 +41,16 @@ struct OptimizedRequestParams {
   std::int32_t timeout = 0;
   std::int32_t lowSpeedLimit = 0;
   std::int32_t lowSpeedTime = 0;
+
+  // http://<node host><node path><partner>/<package>/<version>/<file path>,
+  // each part resolved as a relative reference (RFC 3986). Throws
+  // std::invalid_argument before a node is chosen or without a chunk.
+  std::string ToUrl() const;
+  // A range GET of exactly the chunk into `writer`, with the chosen limits.
+  HttpRequestParams ToRequestParams(HttpWriteCallback* writer) const;
+  // Takes the selected node out of this rotation; an exhausted rotation
+  // starts again with every node.
+  void DropSelectedNode();
 };
 
 }  // namespace velmo

@@ -1,0 +1,23 @@
+#include "velmo/transfer/works/ChecksumStatusData.h"
+
+#include <boost/property_tree/ptree.hpp>
+
+#include "velmo/transfer/works/TransferSharedMapData.h"
+
+namespace velmo {
+
+void ChecksumStatusData::Describe(boost::property_tree::ptree& out) const {
+  out.put("actualChecksum", HexChecksum(actualChecksum_));
+}
+
+std::string ChecksumStatusData::GetMessage() const {
+  const TransferSharedMapData& c = *chunk_;
+  const auto s = [](auto value) { return std::to_string(value); };
+  return "error|" + s(static_cast<unsigned>(ToTransferError())) + "|" + s(c.fileData->fileSize) +
+         "|" + s(c.lowerBound) + "|" + s(c.position - c.lowerBound) + "|" + s(c.lastStatus.bytes) +
+         "|" + s(c.lastStatus.responseCode) + "|" + s(c.badNodeCount) + "|" +
+         c.lastStatus.primaryIp + "|" + HexChecksum(c.expectedChecksum) + "|" +
+         HexChecksum(actualChecksum_);
+}
+
+}  // namespace velmo

@@ -1,0 +1,153 @@
+// The simple works of a chunk's pipeline: map, page in, verify, unmap.
+#include <libdeflate.h>
+
+#include <mutex>
+
+#include "velmo/file/MemoryMappedFileData.h"
+#include "velmo/file/SharedFile.h"
+#include "velmo/transfer/TransferErrorData.h"
+#include "velmo/transfer/TransferFailureStatus.h"
+#include "velmo/transfer/TransferProgressUpdater.h"
+#include "velmo/transfer/works/ChecksumStatusData.h"
+#include "velmo/transfer/works/CreateChunkMapWork.h"
+#include "velmo/transfer/works/MutexPrefetchChunkWork.h"
+#include "velmo/transfer/works/ReleaseChunkMapWork.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+#include "velmo/transfer/works/TransferWorkSupport.h"
+#include "velmo/transfer/works/VerifyChunkWork.h"
+
+namespace velmo {
+namespace {
+
+WorkStatus Unexpected(const char* message) {
+  return WorkStatus(WorkResult::Fatal,
+                    MakeTransferErrorData(TransferError::UnexpectedError, message));
+}
+
+void DescribeChunk(boost::property_tree::ptree& out, const char* name, const TransferWork& work,
+                   const TransferSharedMapData& chunk) {
+  DescribeTransferWork(out, name, false, work, true);
+  chunk.Describe(out);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+CreateChunkMapWork::CreateChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                       std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void CreateChunkMapWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeChunk(out, "CreateChunkMapWork", *this, *chunk_);
+}
+
+WorkStatus CreateChunkMapWork::ExecuteTask() {
+  try {
+    const std::shared_ptr<SharedFile> file = chunk_->fileData->file;
+    if (!file) return Unexpected("CreateChunkMapWork::ExecuteTask has no shared file");
+    chunk_->view = file->Map(chunk_->lowerBound, chunk_->upperBound);
+    return WorkStatus(WorkResult::Success, nullptr);
+  } catch (...) {
+    return FileFailureStatus();
+  }
+}
+
+void CreateChunkMapWork::Reset() {
+  SimpleWork::Reset();
+  chunk_->view.reset();
+}
+
+// ---------------------------------------------------------------------------
+
+MutexPrefetchChunkWork::MutexPrefetchChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                               std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void MutexPrefetchChunkWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeChunk(out, "MutexPrefetchChunkWork", *this, *chunk_);
+}
+
+WorkStatus MutexPrefetchChunkWork::ExecuteTask() {
+  // One chunk of the whole process pages in at a time: many at once would
+  // make the disk seek between them.
+  static std::mutex prefetchMutex;
+  try {
+    std::lock_guard<std::mutex> lock(prefetchMutex);
+    if (!chunk_->view) return Unexpected("MutexPrefetchChunkWork::ExecuteTask has no shared map");
+    chunk_->view->Fetch();
+    return WorkStatus(WorkResult::Success, nullptr);
+  } catch (...) {
+    return FileFailureStatus();
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+ReleaseChunkMapWork::ReleaseChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                         std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void ReleaseChunkMapWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeChunk(out, "ReleaseChunkMapWork", *this, *chunk_);
+}
+
+WorkStatus ReleaseChunkMapWork::ExecuteTask() {
+  chunk_->view.reset();
+  return WorkStatus(WorkResult::Success, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+
+VerifyChunkWork::VerifyChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                 std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void VerifyChunkWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeChunk(out, "VerifyChunkWork", *this, *chunk_);
+}
+
+WorkStatus VerifyChunkWork::ExecuteTask() {
+  try {
+    TransferSharedMapData& chunk = *chunk_;
+    if (!chunk.view) return Unexpected("VerifyChunkWork::ExecuteTask has no shared map");
+    // In place over the mapping: no chunk-sized copy.
+    const std::uint32_t actual =
+        chunk.view->Apply([](const std::uint8_t* data, std::uint64_t size) {
+          return static_cast<std::uint32_t>(libdeflate_crc32(0, data, static_cast<size_t>(size)));
+        });
+    if (actual == chunk.expectedChecksum) {
+      const std::uint64_t size = chunk.Size();
+      if (chunk.progress) {
+        if (chunk.fileProgressBytes < size)
+          chunk.progress->AddProgress(size - chunk.fileProgressBytes);
+        if (chunk.fileProgressBytes > size)
+          chunk.progress->RemoveProgress(chunk.fileProgressBytes - size);
+        chunk.progress->AddVerified(size);
+      }
+      chunk.fileProgressBytes = size;
+      return WorkStatus(WorkResult::Success, nullptr);
+    }
+    chunk.Rewind();
+    if (chunk.lastStatus.result == HttpRequestResult::Success) {
+      const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(chunk.nodeIndex) % 32u);
+      if ((chunk.badNodeMask & bit) == 0) {
+        chunk.badNodeMask |= bit;
+        ++chunk.badNodeCount;
+      }
+    }
+    return WorkStatus(WorkResult::Error, std::make_shared<ChecksumStatusData>(actual, chunk_));
+  } catch (...) {
+    return FileFailureStatus();
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+#include "velmo/transfer/TransferWork.h"
+#include "velmo/work/SimpleWork.h"
+
+namespace velmo {
+
+class TransferSharedMapData;
+
+// Maps the chunk's byte range of the file into memory.
+class CreateChunkMapWork : public TransferWork, public SimpleWork {
+ public:
+  CreateChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                     std::shared_ptr<TransferSharedMapData> chunk);
+  void Describe(boost::property_tree::ptree& out) const override;
+  WorkStatus ExecuteTask() override;
+  void OnInterrupt() override {}
+  void Reset() override;
+
+ private:
+  std::shared_ptr<TransferSharedMapData> chunk_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "velmo/transfer/TransferWork.h"
+#include "velmo/work/LazyParallelWork.h"
+
+namespace velmo {
+
+class FileManifest;
+class TransferSharedFileData;
+class TransferSingleChunkWork;
+
+// The chunks of one file, built in order as earlier ones finish, at most
+// `parallelWorkCapacity` at a time.
+class LazyTransferMultipleChunksWork : public TransferWork, public LazyParallelWork {
+ public:
+  LazyTransferMultipleChunksWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                 std::shared_ptr<const FileManifest> manifest,
+                                 std::shared_ptr<TransferSharedFileData> file);
+  void Describe(boost::property_tree::ptree& out) const override;
+  void Reset() override;
+  // Drops the views of the chunks still alive (when the tree is discarded).
+  void ReleaseViews();
+
+ protected:
+  std::shared_ptr<Work> GetNextWork() override;
+
+ private:
+  std::shared_ptr<const FileManifest> manifest_;
+  std::shared_ptr<TransferSharedFileData> file_;
+  std::vector<std::uint32_t> checksums_;
+  std::mutex producedMutex_;
+  std::vector<std::weak_ptr<TransferSingleChunkWork>> produced_;  // guarded by producedMutex_
+};
+
+}  // namespace velmo

@@ -1,0 +1,152 @@
+#include "velmo/transfer/works/OptimizedRequestChunkWork.h"
+
+#include <algorithm>
+
+#include "velmo/file/MemoryMappedFileData.h"
+#include "velmo/http/HttpRequest.h"
+#include "velmo/http/HttpRequestFactory.h"
+#include "velmo/manifest/NodeListManifest.h"
+#include "velmo/optimizer/NodeStatistics.h"
+#include "velmo/optimizer/TransferOptimizer.h"
+#include "velmo/platform/Clock.h"
+#include "velmo/transfer/TransferErrorData.h"
+#include "velmo/transfer/TransferFailureStatus.h"
+#include "velmo/transfer/works/HttpTransferStatusData.h"
+#include "velmo/transfer/works/TransferHttpWriter.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+#include "velmo/transfer/works/TransferWorkSupport.h"
+
+namespace velmo {
+namespace {
+
+WorkResult ResultOf(HttpRequestResult result) {
+  switch (result) {
+    case HttpRequestResult::Success:
+      return WorkResult::Success;
+    case HttpRequestResult::Canceled:
+      return WorkResult::Interrupted;
+    case HttpRequestResult::InvalidRequest:
+    case HttpRequestResult::ResolveFailed:
+    case HttpRequestResult::ConnectFailed:
+    case HttpRequestResult::ClientError:
+    case HttpRequestResult::ServerError:
+    case HttpRequestResult::NetworkError:
+    case HttpRequestResult::WriteError:
+    case HttpRequestResult::RangeError:
+    case HttpRequestResult::Timeout:
+    case HttpRequestResult::UnknownError:
+      return WorkResult::RetryableError;
+    default:
+      return WorkResult::Fatal;
+  }
+}
+
+bool CountsAsFailure(HttpRequestResult result) {
+  return result != HttpRequestResult::NotStarted && result != HttpRequestResult::Running &&
+         result != HttpRequestResult::Success && result != HttpRequestResult::Canceled;
+}
+
+}  // namespace
+
+OptimizedRequestChunkWork::OptimizedRequestChunkWork(
+    std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface,
+    std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)),
+      LimitedRetrySimpleWork(maxRetries),
+      chunk_(std::move(chunk)) {
+  params_.nodeList = this->workInterface->GetNodeList();
+  if (params_.nodeList) params_.candidates = params_.nodeList->GetNodes();
+  params_.transferParams = this->workInterface->GetParams();
+  params_.filePath = chunk_->fileData->filePath;
+  params_.ChunkData = chunk_;
+  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveRetriesByWorkLog(*this, *this->workInterface);
+}
+
+void OptimizedRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "OptimizedRequestChunkWork", false, *this, true);
+  chunk_->Describe(out);
+}
+
+void OptimizedRequestChunkWork::OnInterrupt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (request_) request_->Cancel();
+}
+
+bool OptimizedRequestChunkWork::CanRetry() {
+  if (params_.freeRetry) return true;
+  return LimitedRetrySimpleWork::CanRetry();
+}
+
+WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
+  try {
+    return Attempt();
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      request_.reset();
+    }
+    return UnexpectedFailureStatus();
+  }
+}
+
+WorkStatus OptimizedRequestChunkWork::Attempt() {
+  TransferSharedMapData& chunk = *chunk_;
+  if (!chunk.view) {
+    return WorkStatus(
+        WorkResult::Fatal,
+        MakeTransferErrorData(TransferError::UnexpectedError,
+                              "OptimizedRequestChunkWork::ExecuteTask has no shared map"));
+  }
+  const TransferBehavior& behavior = workInterface->GetBehavior();
+  params_.freeRetry = false;
+  behavior.optimizer->GetNode(params_);
+
+  TransferHttpWriter writer(chunk.view, chunk_);
+  const HttpRequestParams requestParams = params_.ToRequestParams(&writer);
+  std::shared_ptr<HttpRequest> request =
+      behavior.requestFactory->Create(requestParams, workInterface->GetSession());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_ = request;
+  }
+  chunk.Rewind();
+  if (IsInterrupted()) request->Cancel();
+
+  const std::uint32_t started = TickCount();
+  const HttpRequestStatus status = request->Execute();
+  const std::uint32_t elapsed = TicksBetween(started, TickCount());
+  // A clock that jumped must not report a request longer than its limits.
+  const std::int64_t limit = static_cast<std::int64_t>(params_.connectTimeout) + params_.timeout;
+  const std::int32_t requestTimeMs = static_cast<std::int64_t>(elapsed / 1000) > limit
+                                         ? static_cast<std::int32_t>(limit * 1000)
+                                         : static_cast<std::int32_t>(elapsed);
+  auto data = std::make_shared<HttpTransferStatusData>(params_.SelectedNode->GetHost(), status,
+                                                       requestTimeMs);
+  const WorkResult result = ResultOf(status.result);
+
+  const auto nodes = params_.nodeList ? params_.nodeList->GetNodes() : NodeManifestList();
+  const auto found = std::find(nodes.begin(), nodes.end(), params_.SelectedNode);
+  chunk.nodeIndex = static_cast<std::int32_t>(found - nodes.begin());
+  chunk.lastStatus = status;
+  chunk.position = chunk.view->GetPosition();
+
+  if (auto statistics = params_.SelectedNode->GetStatistics()) {
+    statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs),
+                       CountsAsFailure(status.result));
+  }
+  if (result == WorkResult::Success || result == WorkResult::RetryableError) {
+    behavior.optimizer->ReportResult(params_, status, requestTimeMs);
+  }
+  if (result != WorkResult::Interrupted) params_.DropSelectedNode();
+  if (status.result == HttpRequestResult::Timeout && params_.limitsCanGrow) {
+    params_.freeRetry = true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_.reset();
+  }
+  return WorkStatus(result, data);
+}
+
+}  // namespace velmo

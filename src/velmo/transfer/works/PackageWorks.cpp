@@ -1,0 +1,213 @@
+// The top of a transfer's tree: the root, the initialization phase with the
+// two manifest fetches, the building of the file tree and the final step that
+// lets the programs run.
+#include <limits>
+
+#include "velmo/engine/UnspecifiedVersion.h"
+#include "velmo/file/FileException.h"
+#include "velmo/file/SharedFile.h"
+#include "velmo/file/SharedFileFactory.h"
+#include "velmo/manifest/HttpNodeListManifestFactory.h"
+#include "velmo/manifest/HttpPackageManifestFactory.h"
+#include "velmo/manifest/PackageKey.h"
+#include "velmo/manifest/PackageManifest.h"
+#include "velmo/transfer/TransferErrorData.h"
+#include "velmo/transfer/TransferFailureStatus.h"
+#include "velmo/transfer/works/AllowExecuteWork.h"
+#include "velmo/transfer/works/ConstructTransferFromPackageWork.h"
+#include "velmo/transfer/works/GetManifestsWork.h"
+#include "velmo/transfer/works/GetPackageManifestWork.h"
+#include "velmo/transfer/works/InitializeTransferWork.h"
+#include "velmo/transfer/works/OpenAndAllocateFileWork.h"
+#include "velmo/transfer/works/PackageStatusData.h"
+#include "velmo/transfer/works/TransferMultipleFilesWork.h"
+#include "velmo/transfer/works/TransferPackageWork.h"
+#include "velmo/transfer/works/TransferWorkSupport.h"
+#include "velmo/work/DeferredWork.h"
+
+namespace velmo {
+
+TransferPackageWork::TransferPackageWork(std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 3) {
+  AddCompleteCallback(this->workInterface->GetWorkCompleteCallback());
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+std::shared_ptr<TransferPackageWork> TransferPackageWork::Create(
+    std::shared_ptr<TransferWorkInterface> workInterface) {
+  auto work = std::make_shared<TransferPackageWork>(workInterface);
+  auto files = std::make_shared<DeferredWork>();
+  ObserveByWorkLog(*files, *workInterface);
+  work->AddChild(InitializeTransferWork::Create(workInterface, files));
+  work->AddChild(files);
+  work->AddChild(std::make_shared<AllowExecuteWork>(workInterface));
+  return work;
+}
+
+void TransferPackageWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "TransferPackageWork", true, *this, false);
+}
+
+// ---------------------------------------------------------------------------
+
+InitializeTransferWork::InitializeTransferWork(std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 2) {
+  AddCompleteCallback(this->workInterface->GetInitializeCallback());
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+std::shared_ptr<InitializeTransferWork> InitializeTransferWork::Create(
+    std::shared_ptr<TransferWorkInterface> workInterface, std::shared_ptr<DeferredWork> files) {
+  auto work = std::make_shared<InitializeTransferWork>(workInterface);
+  work->AddChild(GetManifestsWork::Create(workInterface));
+  work->AddChild(std::make_shared<ConstructTransferFromPackageWork>(workInterface, files));
+  return work;
+}
+
+void InitializeTransferWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "InitializeTransferWork", false, *this, false);
+}
+
+// ---------------------------------------------------------------------------
+
+GetManifestsWork::GetManifestsWork(std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+std::shared_ptr<GetManifestsWork> GetManifestsWork::Create(
+    std::shared_ptr<TransferWorkInterface> workInterface) {
+  auto work = std::make_shared<GetManifestsWork>(workInterface);
+  const std::uint32_t retries = workInterface->GetBehavior().settings.manifestRetryCount;
+  work->Reserve(2);
+  work->AddChild(std::make_shared<GetPackageManifestWork>(retries, workInterface));
+  work->AddChild(std::make_shared<GetNodeListWork>(retries, workInterface));
+  return work;
+}
+
+void GetManifestsWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "GetManifestsWork", false, *this, false);
+}
+
+// ---------------------------------------------------------------------------
+
+GetPackageManifestWork::GetPackageManifestWork(std::uint32_t maxRetries,
+                                               std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
+  AddCompleteCallback(this->workInterface->GetPackageAcquireCallback());
+  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveRetriesByWorkLog(*this, *this->workInterface);
+}
+
+void GetPackageManifestWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "GetPackageManifestWork", true, *this, false);
+}
+
+WorkStatus GetPackageManifestWork::ExecuteTask() {
+  try {
+    const TransferParams params = workInterface->GetParams();
+    const std::string version =
+        params.versionId == UnspecifiedVersion ? std::string() : params.versionId;
+    const std::string key = MakePackageKey(params.packageId, version);
+    PackageManifestFactory& factory = *workInterface->GetBehavior().packageManifestFactory;
+    std::shared_ptr<PackageManifest> manifest;
+    // The transfer's session keeps the manifest host's connection open.
+    if (auto* http = dynamic_cast<HttpPackageManifestFactory*>(&factory)) {
+      manifest = http->Create(key, workInterface->GetSession());
+    } else {
+      manifest = factory.Create(key);
+    }
+    return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(manifest));
+  } catch (...) {
+    return ManifestFailureStatus();
+  }
+}
+
+GetNodeListWork::GetNodeListWork(std::uint32_t maxRetries,
+                                 std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
+  AddCompleteCallback(this->workInterface->GetNodeListAcquireCallback());
+  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveRetriesByWorkLog(*this, *this->workInterface);
+}
+
+void GetNodeListWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "GetNodeListWork", true, *this, false);
+}
+
+WorkStatus GetNodeListWork::ExecuteTask() {
+  try {
+    const TransferParams params = workInterface->GetParams();
+    NodeListManifestFactory& factory = *workInterface->GetBehavior().nodeListManifestFactory;
+    std::shared_ptr<NodeListManifest> nodeList;
+    if (auto* http = dynamic_cast<HttpNodeListManifestFactory*>(&factory)) {
+      nodeList = http->Create(params.partnerId, workInterface->GetSession());
+    } else {
+      nodeList = factory.Create(params.partnerId);
+    }
+    return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(nodeList));
+  } catch (...) {
+    return ManifestFailureStatus();
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+ConstructTransferFromPackageWork::ConstructTransferFromPackageWork(
+    std::shared_ptr<TransferWorkInterface> workInterface, std::shared_ptr<DeferredWork> files)
+    : TransferWork(std::move(workInterface)), files_(std::move(files)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void ConstructTransferFromPackageWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "ConstructTransferFromPackageWork", false, *this, false);
+}
+
+WorkStatus ConstructTransferFromPackageWork::ExecuteTask() {
+  try {
+    if (!files_->Assign(TransferMultipleFilesWork::Create(workInterface))) {
+      return WorkStatus(WorkResult::Fatal,
+                        MakeTransferErrorData(TransferError::UnexpectedError,
+                                              "ConstructTransferFromPackageWork::ExecuteTask "
+                                              "failed; DeferredWork already assigned"));
+    }
+    return WorkStatus(WorkResult::Success, nullptr);
+  } catch (...) {
+    return WorkStatus(WorkResult::Fatal, MakeTransferExceptionData(TransferError::UnexpectedError));
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+AllowExecuteWork::AllowExecuteWork(std::shared_ptr<TransferWorkInterface> workInterface)
+    : TransferWork(std::move(workInterface)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void AllowExecuteWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "AllowExecuteWork", true, *this, true);
+}
+
+WorkStatus AllowExecuteWork::ExecuteTask() {
+  try {
+    const auto package = workInterface->GetPackage();
+    if (!package) {
+      return WorkStatus(WorkResult::Fatal,
+                        MakeTransferErrorData(TransferError::UnexpectedError,
+                                              "AllowExecuteWork::ExecuteTask has no package"));
+    }
+    SharedFileFactory& files = *workInterface->GetBehavior().sharedFileFactory;
+    const std::string folder = workInterface->GetParamsRef().destPath;
+    for (const auto& file : package->GetFiles()) {
+      if (!IsProgramFile(*workInterface, file->GetPath())) continue;
+      auto shared = files.OpenFile(folder, file->GetPath(), FileOpenMode::OpenExisting, 0,
+                                   std::numeric_limits<std::uint64_t>::max());
+      if (!shared->AllowExecute()) throw FileInUseException();
+    }
+    return WorkStatus(WorkResult::Success, nullptr);
+  } catch (...) {
+    return FileFailureStatus();
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "velmo/work/WorkDescriptor.h"
+
+namespace velmo {
+
+class SharedFile;
+
+// One destination file, shared by the file's works and all its chunks. The
+// file pointer is written only by the file's open and close works, which the
+// file's sequence runs before and after every chunk.
+class TransferSharedFileData : public WorkDescriptor {
+ public:
+  TransferSharedFileData(std::string filePath, std::uint64_t fileSize)
+      : filePath(std::move(filePath)), fileSize(fileSize) {}
+  TransferSharedFileData(const TransferSharedFileData&) = delete;
+  TransferSharedFileData& operator=(const TransferSharedFileData&) = delete;
+
+  // "filePath", "fileSize".
+  void Describe(boost::property_tree::ptree& out) const override;
+
+  std::shared_ptr<SharedFile> file;
+  const std::string filePath;
+  const std::uint64_t fileSize;
+};
+
+}  // namespace velmo

@@ -1,0 +1,43 @@
+#include "velmo/transfer/works/TransferSharedMapData.h"
+
+#include <boost/property_tree/ptree.hpp>
+#include <cstdio>
+
+#include "velmo/file/MemoryMappedFileData.h"
+#include "velmo/transfer/TransferProgressUpdater.h"
+
+namespace velmo {
+
+std::string HexChecksum(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
+  return text;
+}
+
+TransferSharedMapData::TransferSharedMapData(std::shared_ptr<TransferSharedFileData> fileData,
+                                             std::uint64_t lowerBound, std::uint64_t upperBound,
+                                             std::uint32_t expectedChecksum,
+                                             std::shared_ptr<TransferProgressUpdater> progress)
+    : ChunkBounds{lowerBound, upperBound},
+      fileData(std::move(fileData)),
+      expectedChecksum(expectedChecksum),
+      progress(std::move(progress)),
+      position(lowerBound) {}
+
+void TransferSharedMapData::Describe(boost::property_tree::ptree& out) const {
+  if (fileData) fileData->Describe(out);
+  out.put("lowerBound", lowerBound);
+  out.put("upperBound", upperBound);
+  out.put("expectedChecksum", HexChecksum(expectedChecksum));
+  out.put("fileProgressBytes", fileProgressBytes);
+}
+
+void TransferSharedMapData::Rewind() {
+  if (view) view->SetPosition(lowerBound);
+  if (fileProgressBytes != 0) {
+    if (progress) progress->RemoveProgress(fileProgressBytes);
+    fileProgressBytes = 0;
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "velmo/transfer/TransferWork.h"
+#include "velmo/work/SequentialWork.h"
+
+namespace velmo {
+
+class TransferSharedFileData;
+class TransferSharedMapData;
+
+// The pipeline of one chunk: map it, page it in, verify or fetch it, unmap it.
+class TransferSingleChunkWork : public TransferWork, public SequentialWork {
+ public:
+  static std::shared_ptr<TransferSingleChunkWork> Create(
+      std::shared_ptr<TransferWorkInterface> workInterface,
+      std::shared_ptr<TransferSharedFileData> file, std::uint64_t lowerBound,
+      std::uint64_t upperBound, std::uint32_t expectedChecksum);
+  TransferSingleChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                          std::shared_ptr<TransferSharedMapData> chunk);
+  void Describe(boost::property_tree::ptree& out) const override;
+  void Reset() override;
+  // Drops the chunk's view (when the tree is discarded).
+  void ReleaseView();
+  const std::shared_ptr<TransferSharedMapData>& GetChunk() const { return chunk_; }
+
+ private:
+  std::shared_ptr<TransferSharedMapData> chunk_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "velmo/transfer/TransferWork.h"
+#include "velmo/work/SimpleWork.h"
+
+namespace velmo {
+
+class TransferSharedMapData;
+
+// Checks the chunk's CRC-32 in place. A match commits the chunk's size as
+// progress and as verified bytes; a mismatch rewinds the chunk and, when a
+// whole response delivered the wrong bytes, marks that node as bad for it.
+class VerifyChunkWork : public TransferWork, public SimpleWork {
+ public:
+  VerifyChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                  std::shared_ptr<TransferSharedMapData> chunk);
+  void Describe(boost::property_tree::ptree& out) const override;
+  WorkStatus ExecuteTask() override;
+  void OnInterrupt() override {}
+
+ private:
+  std::shared_ptr<TransferSharedMapData> chunk_;
+};
+
+}  // namespace velmo
