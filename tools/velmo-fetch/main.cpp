@@ -188,7 +188,6 @@ class Progress {
   std::chrono::steady_clock::time_point last_{};
 };
 
-bool IsFinal(const velmo::TransferStatus& status) { return velmo::IsFinal(status); }
 
 // Polls until the transfer ends or the user interrupts; starts it into `dest`
 // once it is ready (an empty `dest` keeps the folder it already has).
@@ -234,7 +233,7 @@ int Drive(velmo::TransferEngine& engine, const std::string& id, const std::strin
       std::cerr << "velmo-fetch: unknown transfer '" << id << "'\n";
       return kExitUnknownTransfer;
     }
-    if (IsFinal(status)) {
+    if (velmo::IsFinal(status)) {
       progress.End();
       std::cerr << "velmo-fetch: the transfer ended in state " << static_cast<int>(status.state)
                 << "\n";

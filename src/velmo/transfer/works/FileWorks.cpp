@@ -23,7 +23,7 @@
 namespace velmo {
 namespace {
 
-unsigned Capacity(TransferWorkInterface& workInterface) {
+unsigned CapacityFor(TransferWorkInterface& workInterface) {
   return std::max(1u, workInterface.GetBehavior().settings.parallelWorkCapacity);
 }
 
@@ -106,7 +106,7 @@ LazyTransferMultipleChunksWork::LazyTransferMultipleChunksWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<const FileManifest> manifest, std::shared_ptr<TransferSharedFileData> file)
     : TransferWork(std::move(workInterface)),
-      LazyParallelWork(nullptr, Capacity(*this->workInterface)),
+      LazyParallelWork(nullptr, CapacityFor(*this->workInterface)),
       manifest_(std::move(manifest)),
       file_(std::move(file)),
       checksums_(manifest_->GetChecksums()) {
@@ -216,7 +216,7 @@ void SequentialTransferMultipleFilesWork::Describe(boost::property_tree::ptree& 
 LazyParallelTransferMultipleFilesWork::LazyParallelTransferMultipleFilesWork(
     std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)),
-      LazyParallelWork(nullptr, Capacity(*this->workInterface)) {
+      LazyParallelWork(nullptr, CapacityFor(*this->workInterface)) {
   const auto package = this->workInterface->GetPackage();
   if (package) files_ = package->GetOtherFiles();
   if (files_.empty()) {

@@ -12,6 +12,7 @@
 #include "velmo/manifest/PackageKey.h"
 #include "velmo/manifest/PackageManifest.h"
 #include "velmo/transfer/TransferErrorData.h"
+#include "velmo/transfer/TransferExceptionData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/AllowExecuteWork.h"
 #include "velmo/transfer/works/ConstructTransferFromPackageWork.h"
