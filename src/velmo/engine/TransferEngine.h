@@ -32,7 +32,7 @@ namespace velmo {
 // Threads: constructed and destroyed on the program's main thread while no
 // facade call runs; the facade operations may be called from several threads
 // at once (the manager and each transfer lock for themselves).
-class TransferEngine : public TransferFacade, public TransferStatusSource {
+class TransferEngine : public TransferFacade {
  public:
   explicit TransferEngine(const EngineSettings& settings,
                           AnalyticsEndpoints analytics = AnalyticsEndpoints::BuiltIn());

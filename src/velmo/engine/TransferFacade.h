@@ -2,21 +2,21 @@
 
 #include <string>
 
-namespace velmo {
+#include "velmo/transfer/TransferStatusSource.h"
 
-struct TransferStatus;
+namespace velmo {
 
 // What the application sees of the engine: transfers addressed by id, every
 // answer a status snapshot. An unknown id is never an error; it comes back as
 // a status in state Invalid. Callable from any thread.
-class TransferFacade {
+class TransferFacade : public TransferStatusSource {
  public:
-  virtual ~TransferFacade() = default;
+  ~TransferFacade() override = default;
   virtual TransferStatus CreateTransfer(const std::string& partnerId, const std::string& packageId,
                                         const std::string& versionId) = 0;
   virtual TransferStatus StartTransfer(const std::string& transferId,
                                        const std::string& destinationFolder) = 0;
-  virtual TransferStatus GetTransferStatus(const std::string& transferId) = 0;
+  TransferStatus GetTransferStatus(const std::string& transferId) override = 0;
 };
 
 }  // namespace velmo

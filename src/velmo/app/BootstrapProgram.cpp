@@ -1,0 +1,44 @@
+#include "velmo/app/BootstrapProgram.h"
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "velmo/app/BootstrapSettings.h"
+#include "velmo/app/Dialog.h"
+#include "velmo/app/i18n/CustomBoostLocale.h"
+#include "velmo/app/i18n/EmbeddedMessageCatalog.h"
+#include "velmo/engine/TransferEngine.h"
+#include "velmo/platform/System.h"
+#include "velmo/transfer/TransferMonitorImpl.h"
+
+namespace velmo {
+
+int RunBootstrap(const std::vector<std::string>& args, const StringTable& table, DialogView& view) {
+  const BootstrapSettings settings(table, args);
+  const EngineSettings engineSettings =
+      DeriveEngineSettings(settings, EngineSettings(ProcessorCount()));
+  EmbeddedMessageCatalog catalog("updater");
+  CustomBoostLocale locale(catalog, std::string());
+  if (!settings.GetLanguages().empty()) locale.SetLanguage(settings.InitialLanguage());
+  {
+    // Declared in this order so that the monitor (which polls the engine) is
+    // stopped first, and the engine - which suspends or cancels every
+    // transfer and joins its threads - goes next.
+    TransferEngine engine(engineSettings);
+    TransferMonitorImpl monitor(&engine);
+    monitor.Start();
+    Dialog& dialog = Dialog::CreateSingleton(view, engine, monitor, locale, settings);
+    std::error_code error;
+    std::filesystem::create_directories(settings.GetWorkFolder(), error);
+    if (std::filesystem::is_directory(settings.GetWorkFolder(), error)) {
+      dialog.Run();
+    } else {
+      dialog.ShowError(Dialog::ErrorText(5));
+    }
+  }
+  Dialog::DestroySingleton();
+  return 0;
+}
+
+}  // namespace velmo

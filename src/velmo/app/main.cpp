@@ -1,0 +1,30 @@
+// velmo-bootstrap: downloads the downloader program and its skin, then starts
+// the program and waits for it. A GTK window when a display can be opened
+// (VELMO_CONSOLE=1 forces the console), the console otherwise.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "velmo/app/BootstrapProgram.h"
+#include "velmo/app/ConsoleDialogView.h"
+#include "velmo/app/EmbeddedStringTable.h"
+
+#if VELMO_HAVE_GTK
+#include <gtk/gtk.h>
+
+#include "velmo/app/GtkDialogView.h"
+#endif
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv, argv + argc);
+  const velmo::EmbeddedStringTable table;
+#if VELMO_HAVE_GTK
+  const char* console = std::getenv("VELMO_CONSOLE");
+  if ((console == nullptr || std::string(console) != "1") && gtk_init_check(&argc, &argv)) {
+    velmo::GtkDialogView view;
+    return velmo::RunBootstrap(args, table, view);
+  }
+#endif
+  velmo::ConsoleDialogView view;
+  return velmo::RunBootstrap(args, table, view);
+}
