@@ -8,6 +8,7 @@
 #include "velmo/app/Dialog.h"
 #include "velmo/app/i18n/CustomBoostLocale.h"
 #include "velmo/app/i18n/EmbeddedMessageCatalog.h"
+#include "velmo/app/i18n/LanguageTable.h"
 #include "velmo/engine/TransferEngine.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/TransferMonitorImpl.h"
@@ -19,6 +20,7 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
   const EngineSettings engineSettings =
       DeriveEngineSettings(settings, EngineSettings(ProcessorCount()));
   EmbeddedMessageCatalog catalog("updater");
+  AddLanguageTable(catalog);
   CustomBoostLocale locale(catalog, std::string());
   if (!settings.GetLanguages().empty()) locale.SetLanguage(settings.InitialLanguage());
   {

@@ -1,0 +1,328 @@
+// The bootstrapper's flow with a scripted view: once end to end with the real
+// engine against in-process servers, and its failure and language rules with
+// a fake engine.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "support/MapStringTable.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+#include "support/TestPackage.h"
+#include "velmo/app/BootstrapProgram.h"
+#include "velmo/app/ConsoleDialogView.h"
+#include "velmo/app/Dialog.h"
+#include "velmo/app/i18n/CustomBoostLocale.h"
+#include "velmo/app/i18n/EmbeddedMessageCatalog.h"
+#include "velmo/app/i18n/LanguageTable.h"
+#include "velmo/app/i18n/Messages.h"
+#include "velmo/engine/TransferFacade.h"
+#include "velmo/platform/BuildValues.h"
+#include "velmo/transfer/TransferMonitorImpl.h"
+
+namespace velmo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Records what the dialog shows; Run returns on Close, or fails the test
+// after a bound.
+class FakeView : public DialogView {
+ public:
+  void Run(DialogViewEvents& events) override {
+    events.OnInitDialog();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!closed_) {
+      if (pick_ >= -1 && choiceShown_) {
+        const int pick = pick_;
+        pick_ = -2;
+        lock.unlock();
+        events.OnOk(pick);
+        lock.lock();
+        continue;
+      }
+      if (changed_.wait_for(lock, 60s) == std::cv_status::timeout) {
+        ADD_FAILURE() << "the dialog did not close";
+        return;
+      }
+    }
+  }
+  void SetTitle(const std::string& title) override { Record(titles, title); }
+  void SetStatusText(const std::string& text) override { Record(statuses, text); }
+  void SetProgress(int percent) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress.push_back(percent);
+  }
+  void ShowLanguageChoice(const std::string&, const std::vector<std::string>& names) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    languageNames = names;
+    choiceShown_ = true;
+    changed_.notify_all();
+  }
+  void ShowProgress() override {}
+  void StartMarquee() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    marquee = true;
+  }
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages.emplace_back(caption, text);
+  }
+  void Close() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+  void Pick(int index) { pick_ = index; }
+
+  std::vector<std::string> titles, statuses, languageNames;
+  std::vector<int> progress;
+  std::vector<std::pair<std::string, std::string>> messages;
+  bool marquee = false;
+
+ private:
+  void Record(std::vector<std::string>& list, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list.push_back(text);
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool closed_ = false;
+  bool choiceShown_ = false;
+  int pick_ = -2;
+};
+
+// The table of a build named "Velmo Test" fetching from `host`.
+test::MapStringTable Table(const std::string& host) {
+  test::MapStringTable table;
+  if (!host.empty()) table.Set(102, host);
+  table.Set(103, "dlpartner");
+  table.Set(104, "partner");
+  table.Set(105, "product");
+  table.Set(106, "skin");
+  table.Set(107, "downloader");
+  table.Set(108, "Velmo Test");
+  table.Set(109, "Velmo Folder");
+  return table;
+}
+
+class DialogFlowTest : public ::testing::Test {
+ protected:
+  DialogFlowTest() {
+    downloader_.partnerId = "dlpartner";
+    downloader_.packageId = "downloader";
+    downloader_.run = "bin/run.sh";
+    downloader_.files["bin/run.sh"] =
+        "#!/bin/sh\n: > \"$VELMO_TEST_RECORD\"\n"
+        "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$VELMO_TEST_RECORD\"; done\n";
+    downloader_.AddFile("data/payload.bin", 50000, 7);
+    skin_.partnerId = "partner";
+    skin_.packageId = "skin";
+    skin_.run = "skin.ini";
+    skin_.files["skin.ini"] = "[skin]\n";
+    env_.Set("VELMO_TEST_RECORD", (temp_ / "received.txt").c_str());
+  }
+
+  test::TempDir temp_;
+  test::ScopedEnv env_;
+  test::TestHttpServer manifests_;
+  test::TestHttpServer node_;
+  test::TestPackage downloader_;
+  test::TestPackage skin_;
+};
+
+TEST_F(DialogFlowTest, DownloadsBothPackagesAndLaunchesTheProgram) {
+  downloader_.Serve(manifests_, {&node_});
+  skin_.Serve(manifests_, {&node_});
+  FakeView view;
+  const auto table = Table(manifests_.Host());
+  EXPECT_EQ(RunBootstrap({"/opt/velmo-bootstrap", "packageVersion=7"}, table, view), 0);
+
+  EXPECT_TRUE(view.messages.empty()) << view.messages.front().second;
+  ASSERT_FALSE(view.titles.empty());
+  EXPECT_EQ(view.titles.front(), "Velmo Test Downloader");
+  EXPECT_EQ(view.statuses.front(), "Calculating time remaining");
+  EXPECT_EQ(view.statuses.back(), "Launching Velmo Test Downloader");
+  EXPECT_TRUE(view.marquee);
+  // The launched program received exactly the designed parameters, one
+  // argument per flag and value.
+  EXPECT_EQ(ReadFile(temp_ / "received.txt"),
+            "/host\n" + manifests_.Host() +
+                "\n/id\npartner\n/package\nproduct\n/name\nVelmo Test\n/folder\nVelmo "
+                "Folder\n/version\n7\n/skin\nskin/skin.ini\n");
+  const std::string work = temp_ / "Orvanta/Pellaris";
+  EXPECT_TRUE(ReadFile(work + "/data/payload.bin") == downloader_.files["data/payload.bin"]);
+  EXPECT_EQ(ReadFile(work + "/skin/skin.ini"), "[skin]\n");
+  EXPECT_TRUE(fs::exists(work + "/shortcuts/product.url"));
+}
+
+TEST_F(DialogFlowTest, ATransferErrorShowsItsMessageAndCloses) {
+  skin_.Serve(manifests_, {&node_});  // the downloader's manifest is missing
+  FakeView view;
+  const auto table = Table(manifests_.Host());
+  RunBootstrap({"/opt/velmo-bootstrap"}, table, view);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].first, "Velmo Test Downloader Error");
+  EXPECT_EQ(view.messages[0].second, "An unexpected error occurred. Please visit " +
+                                         std::string(build::kSupportHost) +
+                                         " for further assistance.");
+  EXPECT_FALSE(fs::exists(temp_ / "received.txt"));
+}
+
+// An engine that hands out two ids and remembers what it was asked.
+class FakeEngine : public TransferFacade {
+ public:
+  TransferStatus CreateTransfer(const std::string& partnerId, const std::string& packageId,
+                                const std::string& versionId) override {
+    created.push_back(partnerId + "/" + packageId + "/" + versionId);
+    TransferStatus status;
+    status.transferId = created.size() == 1 ? "d" : "s";
+    status.state = TransferState::Initializing;
+    return status;
+  }
+  TransferStatus StartTransfer(const std::string& transferId, const std::string& folder) override {
+    started.push_back(transferId + ">" + folder);
+    return TransferStatus();
+  }
+  TransferStatus GetTransferStatus(const std::string& transferId) override {
+    TransferStatus status;
+    status.transferId = transferId;
+    status.state = TransferState::Transferring;
+    return status;
+  }
+  std::vector<std::string> created, started;
+};
+
+TransferStatus Completed(const std::string& id, const std::string& runPath) {
+  TransferStatus status;
+  status.transferId = id;
+  status.state = TransferState::Completed;
+  status.runPath = runPath;
+  return status;
+}
+
+class DialogRulesTest : public ::testing::Test {
+ protected:
+  test::TempDir temp_;
+  FakeEngine engine_;
+  TransferMonitorImpl monitor_{&engine_};
+  static EmbeddedMessageCatalog& Catalog() {
+    static EmbeddedMessageCatalog catalog("updater");
+    static const bool tableAdded = (AddLanguageTable(catalog), true);
+    (void)tableAdded;
+    return catalog;
+  }
+  CustomBoostLocale locale_{Catalog(), ""};
+  FakeView view_;
+};
+
+TEST_F(DialogRulesTest, LanguageChoiceSwitchesTextsPackagesAndParameters) {
+  auto table = Table("");
+  table.Set(129, "en=English;de=Deutsch");
+  table.Set(130, "en");
+  table.Set(106, "en=skin-en;de=skin-de");
+  table.Set(105, "en=product-en;de=product-de");
+  table.Set(108, "en=Velmo Test;de=Velmo Test DE");
+  table.Set(109, "en=Velmo Folder;de=Velmo Ordner");
+  const BootstrapSettings settings(table, std::vector<std::string>{"/b", "log=3"});
+  locale_.SetLanguage(settings.InitialLanguage());
+  Dialog dialog(view_, engine_, monitor_, locale_, settings);
+  dialog.OnInitDialog();
+  EXPECT_EQ(view_.languageNames, (std::vector<std::string>{"English", "Deutsch"}));
+  dialog.OnOk(1);
+  EXPECT_EQ(locale_.GetLanguage(), "de");
+  EXPECT_EQ(view_.titles.front(), "Velmo Test Downloader");
+  EXPECT_EQ(view_.titles.back(), "Velmo Test DE-Downloader") << "German texts after the choice";
+  EXPECT_EQ(engine_.created,
+            (std::vector<std::string>{"dlpartner/downloader/?", "partner/skin-de/?"}));
+  dialog.OnReady(Completed("s", ""));
+  EXPECT_EQ(engine_.started.back(), "s>" + (temp_ / "Orvanta/Pellaris/skin-de"));
+  EXPECT_EQ(dialog.BuildLaunchArguments(),
+            " /id \"partner\" /package \"product-de\" /name \"Velmo Test DE\" /folder \"Velmo "
+            "Ordner\" /locale \"de\" /log \"3\"");
+}
+
+TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
+  auto table = Table("host:1");
+  table.Set(108, "Say \"hi\"");
+  const BootstrapSettings settings(table, std::vector<std::string>{"/b", "packageVersion=7"});
+  Dialog dialog(view_, engine_, monitor_, locale_, settings);
+  dialog.OnInitDialog();
+  EXPECT_EQ(engine_.created.size(), 2u);  // no language list: the download starts at once
+  // A quotation mark is passed on as it is.
+  EXPECT_EQ(dialog.BuildLaunchArguments(),
+            " /host \"host:1\" /id \"partner\" /package \"product\" /name \"Say \"hi\"\" /folder "
+            "\"Velmo Folder\" /version \"7\"");
+
+  // The skin completing first launches nothing; then the downloader completes
+  // with a program that does not exist: the launch failure message.
+  dialog.OnFinished(Completed("s", "skin.ini"));
+  EXPECT_FALSE(view_.marquee);
+  dialog.OnFinished(Completed("d", "missing/program"));
+  EXPECT_TRUE(view_.marquee);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].second,
+            "The Say \"hi\" Downloader could not be launched. Please visit " +
+                std::string(build::kSupportHost) + " for further assistance.");
+  EXPECT_EQ(dialog.BuildLaunchArgumentVector().back(), "skin/skin.ini");
+
+  // Error codes map to their texts.
+  EXPECT_EQ(Dialog::ErrorText(2), messages::kConnectionError);
+  EXPECT_EQ(Dialog::ErrorText(7), messages::kDiskWrite);
+  EXPECT_EQ(Dialog::ErrorText(6), messages::UnexpectedError());
+}
+
+TEST_F(DialogRulesTest, OneDialogPerProcess) {
+  const BootstrapSettings settings(Table(""), std::vector<std::string>{});
+  EXPECT_THROW(Dialog::GetSingleton(), std::logic_error);
+  Dialog& dialog = Dialog::CreateSingleton(view_, engine_, monitor_, locale_, settings);
+  EXPECT_EQ(&Dialog::GetSingleton(), &dialog);
+  EXPECT_THROW(Dialog::CreateSingleton(view_, engine_, monitor_, locale_, settings),
+               std::logic_error);
+  Dialog::DestroySingleton();
+}
+
+TEST(ConsoleDialogViewTest, PlainLinesWithoutATerminal) {
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ConsoleDialogView view(in, out, err);
+  view.SetTitle("T Downloader");
+  view.ShowProgress();
+  view.SetProgress(50);
+  view.SetStatusText("1 minute remaining");
+  view.SetStatusText("1 minute remaining");  // unchanged: no new line
+  view.ShowMessage("Broken.", "T Downloader Error");
+  const auto contents = [](std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    return text;
+  };
+  EXPECT_EQ(contents(out),
+            "T Downloader\n[..............................] 0%  \n"
+            "[###############...............] 50%  \n"
+            "[###############...............] 50%  1 minute remaining\n");
+  EXPECT_EQ(contents(err), "T Downloader Error: Broken.\n");
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(err);
+}
+
+}  // namespace
+}  // namespace velmo
