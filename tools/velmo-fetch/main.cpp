@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
       const velmo::TransferStatus created =
           engine.CreateTransfer(options.partner, options.package, options.version);
       id = created.transferId;
+      if (!options.quiet) std::cerr << "velmo-fetch: transfer " << id << "\n";
       if (created.state == velmo::TransferState::Invalid) {
         std::cerr << "velmo-fetch: the engine could not create a transfer\n";
         return kExitErrorBase + static_cast<int>(velmo::TransferError::UnexpectedError);
