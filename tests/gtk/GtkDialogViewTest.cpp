@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "velmo/app/GtkDialogView.h"
@@ -58,6 +59,44 @@ TEST(GtkDialogViewTest, ShowsUpdatesFromAnotherThreadAndCloses) {
     view.ShowMessage("text", "caption");
   });
   late.join();
+}
+
+// With VELMO_SCREENSHOT=path, writes a picture of the window in the middle of
+// a download (how the README's screenshot is made).
+TEST(GtkDialogViewTest, Screenshot) {
+  const char* path = std::getenv("VELMO_SCREENSHOT");
+  int argc = 0;
+  if (path == nullptr || !gtk_init_check(&argc, nullptr))
+    GTEST_SKIP() << "VELMO_SCREENSHOT not set";
+  GtkDialogView view;
+  class Shot : public DialogViewEvents {
+   public:
+    Shot(GtkDialogView& view, const char* path) : view_(view), path_(path) {}
+    void OnInitDialog() override {
+      view_.SetTitle("Velmo Demo Downloader");
+      view_.ShowProgress();
+      view_.SetProgress(42);
+      view_.SetStatusText("2 minutes remaining");
+      // Once the window has been drawn.
+      g_timeout_add(
+          500,
+          [](gpointer self) -> gboolean {
+            auto* shot = static_cast<Shot*>(self);
+            shot->saved = shot->view_.SaveScreenshot(shot->path_);
+            shot->view_.Close();
+            return G_SOURCE_REMOVE;
+          },
+          this);
+    }
+    void OnOk(int) override {}
+    bool saved = false;
+
+   private:
+    GtkDialogView& view_;
+    const char* path_;
+  } events(view, path);
+  view.Run(events);
+  EXPECT_TRUE(events.saved);
 }
 
 TEST(GtkDialogViewTest, IconIsDrawnAtTheRequestedSize) {

@@ -61,6 +61,18 @@ GdkPixbuf* GtkDialogView::CreateIcon(int size) {
   return icon;
 }
 
+bool GtkDialogView::SaveScreenshot(const std::string& path) {
+  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+  GdkWindow* window = gtk_widget_get_window(window_);
+  if (window == nullptr) return false;
+  GdkPixbuf* shot = gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
+                                               gdk_window_get_height(window));
+  if (shot == nullptr) return false;
+  const gboolean saved = gdk_pixbuf_save(shot, path.c_str(), "png", nullptr, nullptr);
+  g_object_unref(shot);
+  return saved == TRUE;
+}
+
 void GtkDialogView::Build() {
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);

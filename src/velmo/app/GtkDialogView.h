@@ -38,6 +38,10 @@ class GtkDialogView : public DialogView {
   void ShowMessage(const std::string& text, const std::string& caption) override;
   void Close() override;
 
+  // Writes the window as it is on screen to a PNG file (for documentation);
+  // call on the main thread while the window is shown.
+  bool SaveScreenshot(const std::string& path);
+
   // The program's icon, drawn in code so that the executable carries it.
   static GdkPixbuf* CreateIcon(int size);
 
