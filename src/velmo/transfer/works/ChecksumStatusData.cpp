@@ -10,14 +10,16 @@ void ChecksumStatusData::Describe(boost::property_tree::ptree& out) const {
   out.put("actualChecksum", HexChecksum(actualChecksum_));
 }
 
-std::string ChecksumStatusData::GetMessage() const {
+ChecksumStatusData::ChecksumStatusData(std::uint32_t actualChecksum,
+                                       std::shared_ptr<TransferSharedMapData> chunk)
+    : actualChecksum_(actualChecksum), chunk_(std::move(chunk)) {
   const TransferSharedMapData& c = *chunk_;
   const auto s = [](auto value) { return std::to_string(value); };
-  return "error|" + s(static_cast<unsigned>(ToTransferError())) + "|" + s(c.fileData->fileSize) +
-         "|" + s(c.lowerBound) + "|" + s(c.position - c.lowerBound) + "|" + s(c.lastStatus.bytes) +
-         "|" + s(c.lastStatus.responseCode) + "|" + s(c.badNodeCount) + "|" +
-         c.lastStatus.primaryIp + "|" + HexChecksum(c.expectedChecksum) + "|" +
-         HexChecksum(actualChecksum_);
+  message_ = "error|" + s(static_cast<unsigned>(ToTransferError())) + "|" +
+             s(c.fileData->fileSize) + "|" + s(c.lowerBound) + "|" + s(c.position - c.lowerBound) +
+             "|" + s(c.lastStatus.bytes) + "|" + s(c.lastStatus.responseCode) + "|" +
+             s(c.badNodeCount) + "|" + c.lastStatus.primaryIp + "|" +
+             HexChecksum(c.expectedChecksum) + "|" + HexChecksum(actualChecksum_);
 }
 
 }  // namespace velmo

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "velmo/transfer/TransferStatusData.h"
 
@@ -12,19 +13,21 @@ class TransferSharedMapData;
 // A chunk whose bytes did not match their CRC-32.
 class ChecksumStatusData : public TransferStatusData {
  public:
-  ChecksumStatusData(std::uint32_t actualChecksum, std::shared_ptr<TransferSharedMapData> chunk)
-      : actualChecksum_(actualChecksum), chunk_(std::move(chunk)) {}
+  // The message is taken at once: the chunk's record changes with its next
+  // attempt, while the payload may be read later on other threads.
+  ChecksumStatusData(std::uint32_t actualChecksum, std::shared_ptr<TransferSharedMapData> chunk);
 
   TransferError ToTransferError() const override { return TransferError::ChecksumMismatch; }
   // "actualChecksum" in hexadecimal.
   void Describe(boost::property_tree::ptree& out) const override;
   // "error|6|<file size>|<lower bound>|<bytes written>|<last bytes>|<last
   // response code>|<bad nodes>|<last ip>|<expected hex>|<actual hex>".
-  std::string GetMessage() const override;
+  std::string GetMessage() const override { return message_; }
 
  private:
   std::uint32_t actualChecksum_;
   std::shared_ptr<TransferSharedMapData> chunk_;
+  std::string message_;
 };
 
 }  // namespace velmo

@@ -127,10 +127,9 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
     if (actual == chunk.expectedChecksum) {
       const std::uint64_t size = chunk.Size();
       if (chunk.progress) {
-        if (chunk.fileProgressBytes < size)
-          chunk.progress->AddProgress(size - chunk.fileProgressBytes);
-        if (chunk.fileProgressBytes > size)
-          chunk.progress->RemoveProgress(chunk.fileProgressBytes - size);
+        const std::uint64_t counted = chunk.fileProgressBytes.load();
+        if (counted < size) chunk.progress->AddProgress(size - counted);
+        if (counted > size) chunk.progress->RemoveProgress(counted - size);
         chunk.progress->AddVerified(size);
       }
       chunk.fileProgressBytes = size;

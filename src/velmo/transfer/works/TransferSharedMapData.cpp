@@ -29,15 +29,13 @@ void TransferSharedMapData::Describe(boost::property_tree::ptree& out) const {
   out.put("lowerBound", lowerBound);
   out.put("upperBound", upperBound);
   out.put("expectedChecksum", HexChecksum(expectedChecksum));
-  out.put("fileProgressBytes", fileProgressBytes);
+  out.put("fileProgressBytes", fileProgressBytes.load());
 }
 
 void TransferSharedMapData::Rewind() {
   if (view) view->SetPosition(lowerBound);
-  if (fileProgressBytes != 0) {
-    if (progress) progress->RemoveProgress(fileProgressBytes);
-    fileProgressBytes = 0;
-  }
+  const std::uint64_t counted = fileProgressBytes.exchange(0);
+  if (counted != 0 && progress) progress->RemoveProgress(counted);
 }
 
 }  // namespace velmo

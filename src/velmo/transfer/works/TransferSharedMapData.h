@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -37,7 +38,9 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   const std::uint32_t expectedChecksum;
   std::shared_ptr<MemoryMappedFileData> view;
   const std::shared_ptr<TransferProgressUpdater> progress;
-  std::uint64_t fileProgressBytes = 0;
+  // Atomic because the work log describes a completed work on its own
+  // thread while the chunk's next work may already be counting.
+  std::atomic<std::uint64_t> fileProgressBytes{0};
   std::uint32_t badNodeMask = 0;   // nodes (index mod 32) that delivered wrong bytes
   std::uint32_t badNodeCount = 0;  // bits set in badNodeMask
   std::int32_t nodeIndex = 0;      // node of the last request
