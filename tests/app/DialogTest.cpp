@@ -287,6 +287,29 @@ TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
   EXPECT_EQ(Dialog::ErrorText(6), messages::UnexpectedError());
 }
 
+TEST_F(DialogRulesTest, NothingHappensOnceTheWindowHasClosed) {
+  const BootstrapSettings settings(Table(""), std::vector<std::string>{});
+  Dialog dialog(view_, engine_, monitor_, locale_, settings);
+  dialog.OnInitDialog();
+  TransferStatus failed = Completed("d", "");
+  failed.state = TransferState::Canceled;
+  failed.error = TransferError::ConnectionError;
+  dialog.OnError(failed);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].second, locale_.Translate(messages::kConnectionError));
+
+  // The skin failing too adds no second box; a late completion of both
+  // launches nothing and starts no transfer.
+  failed.transferId = "s";
+  dialog.OnError(failed);
+  dialog.OnReady(Completed("s", ""));
+  dialog.OnFinished(Completed("d", "program"));
+  dialog.OnFinished(Completed("s", "skin.ini"));
+  EXPECT_EQ(view_.messages.size(), 1u);
+  EXPECT_FALSE(view_.marquee);
+  EXPECT_TRUE(engine_.started.empty());
+}
+
 TEST_F(DialogRulesTest, OneDialogPerProcess) {
   const BootstrapSettings settings(Table(""), std::vector<std::string>{});
   EXPECT_THROW(Dialog::GetSingleton(), std::logic_error);

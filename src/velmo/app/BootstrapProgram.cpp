@@ -1,5 +1,6 @@
 #include "velmo/app/BootstrapProgram.h"
 
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -9,6 +10,7 @@
 #include "velmo/app/i18n/CustomBoostLocale.h"
 #include "velmo/app/i18n/EmbeddedMessageCatalog.h"
 #include "velmo/app/i18n/LanguageTable.h"
+#include "velmo/app/i18n/Messages.h"
 #include "velmo/engine/TransferEngine.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/TransferMonitorImpl.h"
@@ -23,7 +25,7 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
   AddLanguageTable(catalog);
   CustomBoostLocale locale(catalog, std::string());
   if (!settings.GetLanguages().empty()) locale.SetLanguage(settings.InitialLanguage());
-  {
+  try {
     // Declared in this order so that the monitor (which polls the engine) is
     // stopped first, and the engine - which suspends or cancels every
     // transfer and joins its threads - goes next.
@@ -38,6 +40,14 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
     } else {
       dialog.ShowError(Dialog::ErrorText(5));
     }
+  } catch (const std::exception&) {
+    // The engine could not be built (no thread, no memory): say so in the
+    // window's words rather than end without a word.
+    Dialog::DestroySingleton();
+    view.ShowMessage(
+        locale.Translate(messages::UnexpectedError()),
+        locale.Format(messages::kErrorCaption, settings.GetDisplayName(locale.GetLanguage())));
+    return 1;
   }
   Dialog::DestroySingleton();
   return 0;

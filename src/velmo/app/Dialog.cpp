@@ -73,21 +73,28 @@ std::string Dialog::DisplayName() const { return settings_.GetDisplayName(locale
 void Dialog::Run() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (running_) return;
+    if (running_ || ended_) return;
     running_ = true;
   }
   view_.Run(*this);
   std::lock_guard<std::mutex> lock(mutex_);
   shown_ = false;
+  ended_ = true;
 }
 
 void Dialog::Close() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
     if (!running_ || !shown_) return;
     shown_ = false;
   }
   view_.Close();
+}
+
+bool Dialog::Ended() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ended_;
 }
 
 void Dialog::ShowError(const std::string& messageId) { ShowMessage(locale_.Translate(messageId)); }
@@ -185,6 +192,7 @@ void Dialog::OnProgress(const TransferStatus& status) {
 }
 
 void Dialog::OnReady(const TransferStatus& status) {
+  if (Ended()) return;
   const std::string folder = status.transferId == skinTransferId_
                                  ? settings_.GetSkinDestination(locale_.GetLanguage())
                                  : settings_.GetWorkFolder();
@@ -199,6 +207,9 @@ void Dialog::OnReady(const TransferStatus& status) {
 void Dialog::OnError(const TransferStatus& status) { OnFinished(status); }
 
 void Dialog::OnFinished(const TransferStatus& status) {
+  // Both transfers may fail (a lost connection usually stops both): one
+  // message box is enough, and nothing is launched once the window is gone.
+  if (Ended()) return;
   if (status.transferId == downloaderTransferId_) {
     if (status.error != TransferError::None) {
       ShowError(ErrorText(static_cast<int>(status.error)));

@@ -23,8 +23,8 @@ class TransferMonitorImpl;
 //
 // Threads: Run and the view's events on the main thread; the monitor's
 // callbacks (and with them Launch and the message boxes) on the monitor's
-// thread, one at a time. `mutex_` guards `running_` and `shown_` and is never
-// held while the view is called.
+// thread, one at a time. `mutex_` guards `running_`, `shown_` and `ended_`
+// and is never held while the view is called.
 class Dialog : public TransferMonitorCallback, public DialogViewEvents {
  public:
   // One dialog per process. Throws std::logic_error when one exists.
@@ -71,6 +71,7 @@ class Dialog : public TransferMonitorCallback, public DialogViewEvents {
   void SetTexts();
   void ShowLanguageChoice();
   void StartDownload();
+  bool Ended();
 
   DialogView& view_;
   TransferFacade& engine_;
@@ -80,6 +81,9 @@ class Dialog : public TransferMonitorCallback, public DialogViewEvents {
   std::mutex mutex_;
   bool running_ = false;  // guarded by mutex_
   bool shown_ = false;    // the window is up and not closed; guarded by mutex_
+  // Closed for good (by the user or by Close): later transfer events show no
+  // further message box and launch nothing. Guarded by mutex_.
+  bool ended_ = false;
   // Written by the main thread before the transfers exist, then read by the
   // monitor thread (the monitor's lock orders the two).
   std::string downloaderTransferId_;
