@@ -193,6 +193,30 @@ TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
   ExpectFilesMatch(dest);
 }
 
+TEST_F(TransferEngineTest, NodesSendingMoreThanTheRangeNeverWriteOutsideTheChunk) {
+  // Node 1 answers every range with the whole file (a server without range
+  // support); node 2 sends bytes beyond the range. Either would overwrite the
+  // neighbouring chunks if the writer trusted the server.
+  for (const auto& [path, contents] : package_.files) {
+    if (contents.empty()) continue;
+    nodes_[0]->SetIgnoreRange(package_.NodePath(path));
+    nodes_[1]->SetExtraBytes(package_.NodePath(path), 4096);
+  }
+  package_.Serve(manifests_, Nodes());
+
+  const std::string dest = temp_ / "dest";
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, dest);
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  ExpectFilesMatch(dest);
+  std::uint64_t fromBadNodes = 0;
+  for (const auto& [path, contents] : package_.files) {
+    fromBadNodes += nodes_[0]->BytesServed(package_.NodePath(path)) +
+                    nodes_[1]->BytesServed(package_.NodePath(path));
+  }
+  EXPECT_GT(fromBadNodes, 0u) << "the misbehaving nodes were never asked";
+}
+
 TEST_F(TransferEngineTest, AllNodesDownIsRetryableAndRetryCompletes) {
   package_.Serve(manifests_, Nodes());
   for (auto& node : nodes_) {
