@@ -6,9 +6,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "velmo/app/GtkDialogView.h"
+#include "velmo/app/i18n/CustomBoostLocale.h"
+#include "velmo/app/i18n/EmbeddedMessageCatalog.h"
+#include "velmo/app/i18n/LanguageTable.h"
+#include "velmo/app/i18n/Messages.h"
 
 namespace velmo {
 namespace {
@@ -62,21 +67,36 @@ TEST(GtkDialogViewTest, ShowsUpdatesFromAnotherThreadAndCloses) {
 }
 
 // With VELMO_SCREENSHOT=path, writes a picture of the window in the middle of
-// a download (how the README's screenshot is made).
+// a download (how the README's screenshot is made); VELMO_SCREENSHOT_LANGUAGE
+// picks the catalog ("de", "ja", ...) so translations can be checked by eye,
+// and VELMO_SCREENSHOT_CHOICE=1 shows the language choice instead.
 TEST(GtkDialogViewTest, Screenshot) {
   const char* path = std::getenv("VELMO_SCREENSHOT");
   int argc = 0;
   if (path == nullptr || !gtk_init_check(&argc, nullptr))
     GTEST_SKIP() << "VELMO_SCREENSHOT not set";
+  const char* language = std::getenv("VELMO_SCREENSHOT_LANGUAGE");
+  const char* choice = std::getenv("VELMO_SCREENSHOT_CHOICE");
+  EmbeddedMessageCatalog catalog("updater");
+  AddLanguageTable(catalog);
+  CustomBoostLocale locale(catalog, "");
+  locale.SetLanguage(language != nullptr ? language : "en");
   GtkDialogView view;
   class Shot : public DialogViewEvents {
    public:
-    Shot(GtkDialogView& view, const char* path) : view_(view), path_(path) {}
+    Shot(GtkDialogView& view, const SimpleLocale& locale, const char* path, bool choice)
+        : view_(view), locale_(locale), path_(path), choice_(choice) {}
     void OnInitDialog() override {
-      view_.SetTitle("Velmo Demo Downloader");
-      view_.ShowProgress();
-      view_.SetProgress(42);
-      view_.SetStatusText("2 minutes remaining");
+      view_.SetTitle(locale_.Format(messages::kTitle, "Velmo Demo"));
+      if (choice_) {
+        view_.ShowLanguageChoice(locale_.Translate("Please select the language for your download:"),
+                                 {"English", "Deutsch", "日本語", "Русский"});
+        view_.SetStatusText(locale_.RemainingTimeText(-1));
+      } else {
+        view_.ShowProgress();
+        view_.SetProgress(42);
+        view_.SetStatusText(locale_.RemainingTimeText(150));
+      }
       // Once the window has been drawn.
       g_timeout_add(
           500,
@@ -93,8 +113,10 @@ TEST(GtkDialogViewTest, Screenshot) {
 
    private:
     GtkDialogView& view_;
+    const SimpleLocale& locale_;
     const char* path_;
-  } events(view, path);
+    bool choice_;
+  } events(view, locale, path, choice != nullptr && std::string(choice) == "1");
   view.Run(events);
   EXPECT_TRUE(events.saved);
 }
