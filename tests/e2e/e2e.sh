@@ -8,7 +8,8 @@
 #              --resume: only what was missing is fetched again; Ctrl-C
 #              (SIGINT) suspends and prints the id;
 #   bootstrap  velmo-bootstrap (console view) downloads both demo packages
-#              and starts the sample program with the designed parameters.
+#              from the same three nodes (the second one corrupt) and starts
+#              the sample program with the designed parameters.
 #
 #   e2e.sh SCENARIO SOURCE_DIR BINARY_DIR
 set -euo pipefail
@@ -138,7 +139,7 @@ bootstrap)
   "$publish" package --partner "$(value 104)" --package "$(value 106)" --version 1 --name S \
     --run skin.ini --out "$work/tree" "$work/skin" >/dev/null
   # The build's manifest host is fixed; without that port free, skip.
-  if ! serve --base-port "${host##*:}" 2>/dev/null; then
+  if ! serve --base-port "${host##*:}" --corrupt-node 2 --corrupt-every 4096 2>/dev/null; then
     echo "SKIP: port ${host##*:} is in use"
     exit 77
   fi
@@ -150,6 +151,9 @@ bootstrap)
     /folder "$(value 109)" /version 3 /skin "$(value 106)/skin.ini")
   [ "$(cat "$work/received.txt")" = "$expected" ] ||
     fail "the sample program received: $(cat "$work/received.txt")"
+  cmp -s "$sample" "$TMPDIR/Orvanta/Pellaris/velmo-sample-downloader" ||
+    fail "the downloaded program differs from the published one"
+  echo "nodes served $(served 1 /packages/), $(served 2 /packages/) (corrupt), $(served 3 /packages/) bytes"
   ;;
 *)
   fail "unknown scenario $scenario"
