@@ -1,5 +1,3 @@
-#include "velmo/platform/System.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "velmo/platform/Clock.h"
+#include "velmo/platform/System.h"
 
 namespace velmo {
 namespace {
@@ -40,8 +39,10 @@ class UserTempFolderTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& [n, v] : saved_) {
-      if (v) setenv(n, v->c_str(), 1);
-      else unsetenv(n);
+      if (v)
+        setenv(n, v->c_str(), 1);
+      else
+        unsetenv(n);
     }
   }
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_;

@@ -20,8 +20,10 @@ TempDir::TempDir(bool setTmpdir) : setTmpdir_(setTmpdir) {
 
 TempDir::~TempDir() {
   if (setTmpdir_) {
-    if (savedTmpdir_) setenv("TMPDIR", savedTmpdir_->c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (savedTmpdir_)
+      setenv("TMPDIR", savedTmpdir_->c_str(), 1);
+    else
+      unsetenv("TMPDIR");
   }
   std::error_code ec;
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
@@ -29,8 +31,6 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::operator/(const std::string& relative) const {
-  return path_ + "/" + relative;
-}
+std::string TempDir::operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
 }  // namespace velmo::test

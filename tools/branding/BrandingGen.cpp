@@ -30,8 +30,8 @@ std::string Trim(const std::string& s) {
 std::string Literal(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (std::isalnum(c) || c == ' ' || c == '.' || c == '_' || c == '-' || c == '=' ||
-        c == ';' || c == ':' || c == '/') {
+    if (std::isalnum(c) || c == ' ' || c == '.' || c == '_' || c == '-' || c == '=' || c == ';' ||
+        c == ':' || c == '/') {
       out += static_cast<char>(c);
     } else {
       char buf[8];

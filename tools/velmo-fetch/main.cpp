@@ -188,7 +188,6 @@ class Progress {
   std::chrono::steady_clock::time_point last_{};
 };
 
-
 // Polls until the transfer ends or the user interrupts; starts it into `dest`
 // once it is ready (an empty `dest` keeps the folder it already has).
 int Drive(velmo::TransferEngine& engine, const std::string& id, const std::string& dest,

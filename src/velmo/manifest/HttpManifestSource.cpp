@@ -1,6 +1,5 @@
 #include "velmo/manifest/HttpManifestSource.h"
 
-
 #include <new>
 
 #include "velmo/http/HttpRequest.h"

@@ -1,6 +1,5 @@
 #include "velmo/manifest/HttpNodeListManifestFactory.h"
 
-
 #include "velmo/manifest/ManifestLocations.h"
 #include "velmo/manifest/StandardNodeListManifest.h"
 #include "velmo/manifest/XmlHttpManifestSource.h"

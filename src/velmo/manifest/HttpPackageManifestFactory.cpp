@@ -1,6 +1,5 @@
 #include "velmo/manifest/HttpPackageManifestFactory.h"
 
-
 #include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/ManifestLocations.h"
 #include "velmo/manifest/StandardPackageManifest.h"

@@ -1,6 +1,5 @@
 #include "velmo/manifest/XmlHttpManifestSource.h"
 
-
 #include "velmo/manifest/XmlManifestReader.h"
 
 namespace velmo {

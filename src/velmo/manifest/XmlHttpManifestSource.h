@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include "velmo/manifest/HttpManifestSource.h"
 
 namespace velmo {

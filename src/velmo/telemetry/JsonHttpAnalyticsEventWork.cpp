@@ -1,6 +1,5 @@
 #include "velmo/telemetry/JsonHttpAnalyticsEventWork.h"
 
-
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
 #include "velmo/http/HttpRequestParams.h"
@@ -84,4 +83,3 @@ WorkStatus JsonHttpAnalyticsEventWork::ExecuteTask() {
 }
 
 }  // namespace velmo
-

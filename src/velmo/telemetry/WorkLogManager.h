@@ -2,7 +2,6 @@
 
 #include "velmo/telemetry/LogManager.h"
 #include "velmo/work/WorkCallbacks.h"
-#include "velmo/work/WorkCallbacks.h"
 
 namespace velmo {
 
