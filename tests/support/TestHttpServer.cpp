@@ -62,12 +62,12 @@ bool ParseRange(const std::string& value, std::uint64_t& first,
                 std::optional<std::uint64_t>& last) {
   const std::string prefix = "bytes=";
   if (value.compare(0, prefix.size(), prefix) != 0) return false;
-  const std::string spec = value.substr(prefix.size());
-  const auto dash = spec.find('-');
+  const std::string range = value.substr(prefix.size());
+  const auto dash = range.find('-');
   if (dash == std::string::npos || dash == 0) return false;
   try {
-    first = std::stoull(spec.substr(0, dash));
-    const std::string end = spec.substr(dash + 1);
+    first = std::stoull(range.substr(0, dash));
+    const std::string end = range.substr(dash + 1);
     if (!end.empty()) last = std::stoull(end);
   } catch (const std::exception&) {
     return false;
