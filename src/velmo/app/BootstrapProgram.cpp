@@ -44,9 +44,8 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
     // The engine could not be built (no thread, no memory): say so in the
     // window's words rather than end without a word.
     Dialog::DestroySingleton();
-    view.ShowMessage(
-        locale.Translate(messages::UnexpectedError()),
-        locale.Format(messages::kErrorCaption, settings.GetDisplayName(locale.GetLanguage())));
+    view.ShowMessage(locale.Translate(messages::UnexpectedError()),
+                     Dialog::ErrorCaption(locale, settings));
     return 1;
   }
   Dialog::DestroySingleton();

@@ -100,8 +100,12 @@ bool Dialog::Ended() {
 void Dialog::ShowError(const std::string& messageId) { ShowMessage(locale_.Translate(messageId)); }
 
 void Dialog::ShowMessage(const std::string& text) {
-  view_.ShowMessage(text, locale_.Format(messages::kErrorCaption, DisplayName()));
+  view_.ShowMessage(text, ErrorCaption(locale_, settings_));
   Close();
+}
+
+std::string Dialog::ErrorCaption(const SimpleLocale& locale, const BootstrapSettings& settings) {
+  return locale.Format(messages::kErrorCaption, settings.GetDisplayName(locale.GetLanguage()));
 }
 
 std::string Dialog::ErrorText(int code) {

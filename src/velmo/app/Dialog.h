@@ -64,6 +64,8 @@ class Dialog : public TransferMonitorCallback, public DialogViewEvents {
   static std::string ErrorText(int code);
   // Writes the shortcut and runs the downloaded program until it exits.
   bool Launch();
+  // The error box's caption: the display name in the locale's language.
+  static std::string ErrorCaption(const SimpleLocale& locale, const BootstrapSettings& settings);
 
  private:
   std::vector<std::pair<std::string, std::string>> LaunchPairs() const;
