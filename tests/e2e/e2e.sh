@@ -102,22 +102,38 @@ resume)
   total=$(du -cb "$work/src" | tail -n 1 | cut -f1)
   [ "$before" -lt "$total" ] || fail "the first run already fetched everything"
   "$src/scripts/serve" --stop "$rundir" >/dev/null
-  serve
+  # The nodes stay throttled while Ctrl-C is tested, so the resumed run is
+  # still busy when the signal comes (the rest takes tens of seconds at this
+  # rate), however fast the machine is.
+  serve --limit-rate 1=150k --limit-rate 2=150k --limit-rate 3=150k
   nodes_for p
   # Ctrl-C suspends: exit status 65 and the id on standard output.
+  requests() { cat "$rundir"/logs/*.access.log 2>/dev/null | wc -l; }
+  seen=$(requests)
   "$fetch" --quiet --host "127.0.0.1:$manifest" --resume "$id" >"$work/sigint.out" &
   pid=$!
-  sleep 0.3
-  kill -INT "$pid"
+  # Wait until the resumed run has been served something: by then its signal
+  # handlers are in place (they are set before the engine starts).
+  for _ in $(seq 100); do
+    [ "$(requests)" -gt "$seen" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  # A run that already ended cannot be signalled; that is not a failure here.
+  kill -INT "$pid" 2>/dev/null || true
   set +e
   wait "$pid"
   status=$?
   set -e
+  echo "Ctrl-C run exited with $status"
   if [ "$status" = 65 ]; then
     [ "$(cat "$work/sigint.out")" = "$id" ] || fail "Ctrl-C did not print the transfer id"
   elif [ "$status" != 0 ]; then
     fail "velmo-fetch --resume interrupted with Ctrl-C exited with $status"
   fi
+  "$src/scripts/serve" --stop "$rundir" >/dev/null
+  serve
+  nodes_for p
   "$fetch" --host "127.0.0.1:$manifest" --resume "$id" || fail "velmo-fetch --resume exited with $?"
   compare_tree "$work/dest"
   # The logs of the restarted nginx continue those of the first one.
