@@ -217,6 +217,31 @@ TEST_F(TransferEngineTest, NodesSendingMoreThanTheRangeNeverWriteOutsideTheChunk
   EXPECT_GT(fromBadNodes, 0u) << "the misbehaving nodes were never asked";
 }
 
+TEST_F(TransferEngineTest, ANodeThatStallsAfterItsHeadersDoesNotHoldTheEnd) {
+  // Node 1, weighted far above node 2, serves everything well but the last
+  // file: of that it sends headers, then next to nothing. The time limits are
+  // far too long to end such a request within the wait below: only a second
+  // request of each stalled chunk, from node 2, lets the download end.
+  const std::string last = package_.NodePath("readme.txt");
+  nodes_[0]->SetThrottle(last, 1);
+  package_.Serve(manifests_, {nodes_[0].get(), nodes_[1].get()});
+  std::string nodes = test::NodeListXml({nodes_[0]->Host(), nodes_[1]->Host()});
+  nodes.replace(nodes.find("<Weight>1</Weight>"), 18, "<Weight>1000</Weight>");
+  manifests_.SetBody("/nodes/" + package_.partnerId + ".xml", nodes);
+  EngineSettings settings = Settings();
+  settings.minRequestTimeout = 3600;
+  settings.minLowSpeedTime = settings.maxLowSpeedTime = 3600;
+  settings.minRequestSpeed = 1;
+  TransferEngine engine(
+      settings, AnalyticsEndpoints{analytics_.Url("/events"), analytics_.Url("/transfers")});
+
+  const std::string dest = temp_ / "dest";
+  const TransferStatus status = Download(engine, dest);
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  ExpectFilesMatch(dest);
+  EXPECT_LT(nodes_[0]->BytesServed(last), 3000u) << "node 1 delivered a whole chunk";
+}
+
 TEST_F(TransferEngineTest, AllNodesDownIsRetryableAndRetryCompletes) {
   package_.Serve(manifests_, Nodes());
   for (auto& node : nodes_) {

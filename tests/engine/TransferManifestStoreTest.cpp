@@ -201,6 +201,10 @@ class UnwritableFile : public SharedFile {
   bool Allocate(std::uint64_t) override { return false; }
   bool AllowExecute() override { return false; }
   bool DenyExecute() override { return false; }
+  void WriteAt(std::uint64_t, const void*, std::size_t) override {
+    throw std::runtime_error("disk full");
+  }
+  std::size_t ReadAt(std::uint64_t, void*, std::size_t) override { return 0; }
   std::shared_ptr<MemoryMappedFileData> Map() override { return nullptr; }
   std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t, std::uint64_t) override {
     return nullptr;

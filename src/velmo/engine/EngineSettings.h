@@ -55,6 +55,12 @@ struct EngineSettings {
   std::uint32_t trialsPerNode = 50;
   std::uint32_t maxTrials = 10000;
   double statisticsSmoothingFactor = 0.3;  // weight of a new sample
+  // Received chunks wait in memory until they are verified. A chunk of up to
+  // chunkBufferSize bytes is held whole; a larger one streams to its file in
+  // pieces of that size. All such buffers together stay within
+  // chunkBufferMemory; past it a request gets a small buffer of its own.
+  std::uint32_t chunkBufferSize = 4u << 20;     // bytes
+  std::uint32_t chunkBufferMemory = 32u << 20;  // bytes
 };
 
 }  // namespace velmo

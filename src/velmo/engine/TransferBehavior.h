@@ -7,6 +7,7 @@ namespace velmo {
 class HttpSessionFactory;
 class HttpRequestFactory;
 class SharedFileFactory;
+class ChunkBufferPool;
 class PackageManifestFactory;
 class NodeListManifestFactory;
 class TransferManager;
@@ -37,6 +38,9 @@ class TransferBehavior {
   EventManager* analytics = nullptr;
   WorkLogManager* workLog = nullptr;
   WorkManager* workManager = nullptr;  // the transfer works' thread pool
+  // Where received chunks wait until verified; without one, each request
+  // gets a small buffer of its own.
+  ChunkBufferPool* chunkBuffers = nullptr;
 };
 
 }  // namespace velmo

@@ -21,6 +21,7 @@ TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoint
                  std::move(analytics)),
       workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder,
                &sharedFileFactory_),
+      chunkBuffers_(settings.chunkBufferSize, settings.chunkBufferMemory),
       workManager_(settings.transferThreadCount) {
   behavior_.settings = settings;
   behavior_.sessionFactory = &sessionFactory_;
@@ -33,6 +34,7 @@ TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoint
   behavior_.analytics = &analytics_;
   behavior_.workLog = &workLog_;
   behavior_.workManager = &workManager_;
+  behavior_.chunkBuffers = &chunkBuffers_;
 }
 
 TransferEngine::~TransferEngine() {

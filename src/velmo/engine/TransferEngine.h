@@ -9,6 +9,7 @@
 #include "velmo/engine/TransferBehavior.h"
 #include "velmo/engine/TransferFacade.h"
 #include "velmo/engine/TransferManifest.h"
+#include "velmo/file/ChunkBufferPool.h"
 #include "velmo/file/PosixSharedFileFactory.h"
 #include "velmo/http/CurlHttpRequestFactory.h"
 #include "velmo/http/RoundRobinHttpSessionFactory.h"
@@ -64,6 +65,7 @@ class TransferEngine : public TransferFacade {
   ProportionalGamblingTransferOptimizer optimizer_;
   JsonHttpAnalyticsManager analytics_;
   JsonWorkLogManager workLog_;
+  ChunkBufferPool chunkBuffers_;
   AsioWorkManager workManager_;
   TransferBehavior behavior_;
 };

@@ -165,6 +165,48 @@ bool PosixSharedFile::DenyExecute() {
   return ::fchmod(fd_, mode & ~static_cast<mode_t>(S_IXUSR | S_IXGRP | S_IXOTH)) == 0;
 }
 
+void PosixSharedFile::CheckRange(std::uint64_t offset, std::size_t size) const {
+  if (size == 0) return;
+  const std::uint64_t last = offset + (size - 1);
+  if (last < offset || last > static_cast<std::uint64_t>(INT64_MAX)) {
+    throw FileOutOfBoundsException();
+  }
+  CheckBounds(offset, last);
+}
+
+void PosixSharedFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  CheckRange(offset, size);
+  const char* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError(errno);
+    }
+    // The blocks were reserved when the file was allocated; a write that
+    // makes no progress would otherwise loop for ever.
+    if (put == 0) ThrowFileError(ENOSPC);
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+std::size_t PosixSharedFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
+  CheckRange(offset, size);
+  char* p = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::pread(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError(errno);
+    }
+    if (got == 0) break;  // end of file
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 std::shared_ptr<MemoryMappedFileData> PosixSharedFile::Map() {
   return Map(LowerBound(), UpperBound());
 }

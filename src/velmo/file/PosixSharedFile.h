@@ -32,12 +32,17 @@ class PosixSharedFile : public SharedFile {
   bool Allocate(std::uint64_t size) override;
   bool AllowExecute() override;
   bool DenyExecute() override;
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;
+  std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) override;
   std::shared_ptr<MemoryMappedFileData> Map() override;
   std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) override;
 
   const std::string& Path() const { return path_; }
 
  private:
+  // FileOutOfBoundsException unless offset..offset+size-1 lies inside.
+  void CheckRange(std::uint64_t offset, std::size_t size) const;
+
   int fd_ = -1;
   std::string path_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -11,7 +12,9 @@ class MemoryMappedFileData;
 
 // A destination file opened once and shared by every chunk pipeline of it.
 // The handle-based position, Read and Write are for one user at a time (open
-// and allocate); concurrent writers each take their own view with Map.
+// and allocate); concurrent users each take their own view with Map, or use
+// the positional ReadAt and WriteAt, which share no position and may be
+// called from any number of threads at once.
 class SharedFile : public BoundedFileData {
  public:
   virtual std::uint64_t GetSize() = 0;
@@ -22,6 +25,12 @@ class SharedFile : public BoundedFileData {
   virtual bool AllowExecute() = 0;
   // Keeps a half-written program from being started; true on success.
   virtual bool DenyExecute() = 0;
+  // Writes all `size` bytes at `offset`, which must lie inside the bounds, or
+  // throws a FileException.
+  virtual void WriteAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
+  // Reads up to `size` bytes at `offset` (inside the bounds); returns the
+  // count read, less than `size` only at the end of the file.
+  virtual std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map() = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) = 0;
 

@@ -6,6 +6,7 @@
 
 #include "velmo/transfer/StandardTransferData.h"
 #include "velmo/transfer/TransferWorkInterface.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/work/WorkCallbacks.h"
 #include "velmo/work/Workflow.h"
 
@@ -43,6 +44,7 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
   WorkCompleteCallback* GetInitializeCallback() override { return &initialize_; }
   WorkflowRetryableErrorCallback* GetRetryableErrorCallback() override { return this; }
   void RegisterFile(const std::string& relativePath) override;
+  std::shared_ptr<TailRequestTracker> GetTailTracker() override { return tail_; }
 
   void OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow,
                                 std::shared_ptr<const Work> work,
@@ -78,6 +80,9 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
   InternalCallback packageAcquire_;
   InternalCallback nodeListAcquire_;
   InternalCallback initialize_;
+  // Lives as long as the transfer: chunks verified by an earlier work tree of
+  // it stay counted (a chunk counts once).
+  const std::shared_ptr<TailRequestTracker> tail_ = std::make_shared<TailRequestTracker>();
 };
 
 }  // namespace velmo

@@ -14,6 +14,7 @@ class HttpSession;
 class TransferProgressUpdater;
 class WorkCompleteCallback;
 class WorkflowRetryableErrorCallback;
+class TailRequestTracker;
 
 // What the works of a transfer see of it. The transfer implements it and can
 // switch it off, after which the callbacks no longer reach the transfer.
@@ -37,6 +38,9 @@ class TransferWorkInterface {
   virtual WorkflowRetryableErrorCallback* GetRetryableErrorCallback() = 0;
   // A destination file a work created, so that a discarded transfer can remove it.
   virtual void RegisterFile(const std::string& relativePath) = 0;
+  // Which chunks are being requested, for the requests of a download's tail;
+  // none (no tail requests) unless the transfer keeps one.
+  virtual std::shared_ptr<TailRequestTracker> GetTailTracker() { return nullptr; }
 };
 
 }  // namespace velmo

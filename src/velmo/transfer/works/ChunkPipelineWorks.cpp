@@ -8,6 +8,7 @@
 #include "velmo/transfer/works/OptimizedRequestChunkWork.h"
 #include "velmo/transfer/works/ReleaseChunkMapWork.h"
 #include "velmo/transfer/works/RetryableTransferChunkWork.h"
+#include "velmo/transfer/works/TailRequestChunkWork.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 #include "velmo/transfer/works/TransferSingleChunkWork.h"
 #include "velmo/transfer/works/TransferWorkSupport.h"
@@ -86,7 +87,7 @@ void ConditionalTransferChunkWork::Describe(boost::property_tree::ptree& out) co
 TransferSingleChunkWork::TransferSingleChunkWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedMapData> chunk)
-    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 4), chunk_(std::move(chunk)) {
+    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 5), chunk_(std::move(chunk)) {
   ObserveByWorkLog(*this, *this->workInterface);
 }
 
@@ -102,6 +103,7 @@ std::shared_ptr<TransferSingleChunkWork> TransferSingleChunkWork::Create(
   work->AddChild(std::make_shared<MutexPrefetchChunkWork>(workInterface, chunk));
   work->AddChild(ConditionalTransferChunkWork::Create(workInterface, chunk));
   work->AddChild(std::make_shared<ReleaseChunkMapWork>(workInterface, chunk));
+  work->AddChild(std::make_shared<TailRequestChunkWork>(workInterface, chunk));
   return work;
 }
 
@@ -114,12 +116,15 @@ void TransferSingleChunkWork::Reset() {
   SequentialWork::Reset();
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   chunk_->view.reset();
+  chunk_->received.reset();
   chunk_->fileProgressBytes = 0;
+  chunk_->verified = false;
 }
 
 void TransferSingleChunkWork::ReleaseView() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   chunk_->view.reset();
+  chunk_->received.reset();
 }
 
 }  // namespace velmo

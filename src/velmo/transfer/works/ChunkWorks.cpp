@@ -1,8 +1,11 @@
-// The simple works of a chunk's pipeline: map, page in, verify, unmap.
+// The simple works of a chunk's pipeline: map, page in, verify, unmap. A file
+// this run created from empty is neither mapped nor paged in: none of its
+// chunks can be valid yet, and its bytes arrive through receive buffers.
 #include <libdeflate.h>
 
 #include <mutex>
 
+#include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/MemoryMappedFileData.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/transfer/TransferErrorData.h"
@@ -12,6 +15,7 @@
 #include "velmo/transfer/works/CreateChunkMapWork.h"
 #include "velmo/transfer/works/MutexPrefetchChunkWork.h"
 #include "velmo/transfer/works/ReleaseChunkMapWork.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 #include "velmo/transfer/works/TransferWorkSupport.h"
 #include "velmo/transfer/works/VerifyChunkWork.h"
@@ -48,6 +52,7 @@ WorkStatus CreateChunkMapWork::ExecuteTask() {
   try {
     const std::shared_ptr<SharedFile> file = chunk_->fileData->file;
     if (!file) return Unexpected("CreateChunkMapWork::ExecuteTask has no shared file");
+    if (chunk_->fileData->created) return WorkStatus(WorkResult::Success, nullptr);
     chunk_->view = file->Map(chunk_->lowerBound, chunk_->upperBound);
     return WorkStatus(WorkResult::Success, nullptr);
   } catch (...) {
@@ -77,6 +82,7 @@ WorkStatus MutexPrefetchChunkWork::ExecuteTask() {
   // make the disk seek between them.
   static std::mutex prefetchMutex;
   try {
+    if (!chunk_->view && chunk_->fileData->created) return WorkStatus(WorkResult::Success, nullptr);
     std::lock_guard<std::mutex> lock(prefetchMutex);
     if (!chunk_->view) return Unexpected("MutexPrefetchChunkWork::ExecuteTask has no shared map");
     chunk_->view->Fetch();
@@ -100,6 +106,7 @@ void ReleaseChunkMapWork::Describe(boost::property_tree::ptree& out) const {
 
 WorkStatus ReleaseChunkMapWork::ExecuteTask() {
   chunk_->view.reset();
+  chunk_->received.reset();
   return WorkStatus(WorkResult::Success, nullptr);
 }
 
@@ -118,25 +125,49 @@ void VerifyChunkWork::Describe(boost::property_tree::ptree& out) const {
 WorkStatus VerifyChunkWork::ExecuteTask() {
   try {
     TransferSharedMapData& chunk = *chunk_;
-    if (!chunk.view) return Unexpected("VerifyChunkWork::ExecuteTask has no shared map");
-    // In place over the mapping: no chunk-sized copy.
-    const std::uint32_t actual =
-        chunk.view->Apply([](const std::uint8_t* data, std::uint64_t size) {
-          return static_cast<std::uint32_t>(libdeflate_crc32(0, data, static_cast<size_t>(size)));
-        });
-    if (actual == chunk.expectedChecksum) {
-      const std::uint64_t size = chunk.Size();
-      if (chunk.progress) {
-        const std::uint64_t counted = chunk.fileProgressBytes.load();
-        if (counted < size) chunk.progress->AddProgress(size - counted);
-        if (counted > size) chunk.progress->RemoveProgress(counted - size);
-        chunk.progress->AddVerified(size);
-      }
-      chunk.fileProgressBytes = size;
+    if (chunk.verified.load()) {
+      // A tail request's copy is in the file already; whatever this
+      // pipeline's own request received is dropped.
+      chunk.received.reset();
+      chunk.SettleProgress();
       return WorkStatus(WorkResult::Success, nullptr);
     }
+    std::uint32_t actual = 0;
+    bool fromNetwork = false;
+    if (chunk.received) {
+      // Bytes of a request: checked in memory, written only when they match.
+      fromNetwork = true;
+      actual = chunk.received->Crc32();
+      if (chunk.received->Complete() && actual == chunk.expectedChecksum) {
+        if (!chunk.CommitVerified(*chunk.received)) chunk.SettleProgress();
+        chunk.received.reset();  // the buffer goes back to the pool at once
+        if (auto tail = workInterface->GetTailTracker()) tail->Verified(chunk);
+        return WorkStatus(WorkResult::Success, nullptr);
+      }
+    } else if (chunk.view) {
+      // What an earlier run left in the file, checked in place over the
+      // mapping: no chunk-sized copy.
+      actual = chunk.view->Apply([](const std::uint8_t* data, std::uint64_t size) {
+        return static_cast<std::uint32_t>(libdeflate_crc32(0, data, static_cast<size_t>(size)));
+      });
+      if (actual == chunk.expectedChecksum) {
+        {
+          std::lock_guard<std::mutex> lock(chunk.commitMutex);
+          chunk.CountVerified();
+        }
+        if (auto tail = workInterface->GetTailTracker()) tail->Verified(chunk);
+        return WorkStatus(WorkResult::Success, nullptr);
+      }
+    } else if (!chunk.fileData->created) {
+      return Unexpected("VerifyChunkWork::ExecuteTask has neither received bytes nor a shared map");
+    }
+    // A file created by this run holds nothing valid yet: the chunk is
+    // simply not there, with no bytes to blame anyone for.
     chunk.Rewind();
-    if (chunk.lastStatus.result == HttpRequestResult::Success) {
+    if (fromNetwork) {
+      if (auto tail = workInterface->GetTailTracker()) tail->Dropped(chunk);
+    }
+    if (fromNetwork && chunk.lastStatus.result == HttpRequestResult::Success) {
       const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(chunk.nodeIndex) % 32u);
       if ((chunk.badNodeMask & bit) == 0) {
         chunk.badNodeMask |= bit;

@@ -9,7 +9,9 @@ namespace velmo {
 
 class TransferSharedMapData;
 
-// Maps the chunk's byte range of the file into memory.
+// Maps the chunk's byte range of the file into memory, so that what an
+// earlier run left there can be checked; nothing to map in a file this run
+// created.
 class CreateChunkMapWork : public TransferWork, public SimpleWork {
  public:
   CreateChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,

@@ -64,6 +64,7 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
 void OpenAndAllocateFileWork::Reset() {
   SimpleWork::Reset();
   file_->file.reset();
+  file_->created = false;
 }
 
 std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowRetry) {
@@ -72,8 +73,10 @@ std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowR
   const std::uint64_t size = file_->fileSize;
   std::shared_ptr<SharedFile> file = files.OpenFile(
       folder, file_->filePath, FileOpenMode::OpenOrCreate, 0, size == 0 ? 0 : size - 1);
+  file_->created = false;
   if (file->GetSize() == size) return file;
   if (file->Allocate(size)) {
+    file_->created = true;
     if (IsProgramFile(*workInterface, file_->filePath)) file->DenyExecute();
     return file;
   }

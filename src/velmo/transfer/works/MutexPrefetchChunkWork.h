@@ -9,8 +9,9 @@ namespace velmo {
 
 class TransferSharedMapData;
 
-// Pages the chunk in before it is fetched, one chunk of the whole process at
-// a time, so that page faults stay out of the network receive path.
+// Pages the mapped chunk in before it is checked, one chunk of the whole
+// process at a time, so that the disk does not seek between many chunks.
+// Nothing to do for a file this run created.
 class MutexPrefetchChunkWork : public TransferWork, public SimpleWork {
  public:
   MutexPrefetchChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,

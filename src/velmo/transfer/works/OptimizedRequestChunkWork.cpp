@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include "velmo/file/MemoryMappedFileData.h"
+#include "velmo/file/BufferedChunkData.h"
+#include "velmo/file/ChunkBufferPool.h"
+#include "velmo/file/SharedFile.h"
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
 #include "velmo/manifest/NodeListManifest.h"
@@ -12,6 +14,7 @@
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/HttpTransferStatusData.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferHttpWriter.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 #include "velmo/transfer/works/TransferWorkSupport.h"
@@ -47,6 +50,15 @@ bool CountsAsFailure(HttpRequestResult result) {
 }
 
 }  // namespace
+
+ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t chunkSize) {
+  const std::size_t wanted = static_cast<std::size_t>(chunkSize);
+  if (behavior.chunkBuffers) return behavior.chunkBuffers->Acquire(wanted);
+  // No pool: a buffer of the request's own, streaming a large chunk in
+  // pieces like a request that found the pool's memory all lent.
+  static ChunkBufferPool unpooled(ChunkBufferPool::kSmallBufferSize, 0);
+  return unpooled.Acquire(wanted);
+}
 
 OptimizedRequestChunkWork::OptimizedRequestChunkWork(
     std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface,
@@ -92,17 +104,23 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
 
 WorkStatus OptimizedRequestChunkWork::Attempt() {
   TransferSharedMapData& chunk = *chunk_;
-  if (!chunk.view) {
+  const std::shared_ptr<SharedFile> file = chunk.fileData->file;
+  if (!file) {
     return WorkStatus(
         WorkResult::Fatal,
         MakeTransferErrorData(TransferError::UnexpectedError,
-                              "OptimizedRequestChunkWork::ExecuteTask has no shared map"));
+                              "OptimizedRequestChunkWork::ExecuteTask has no shared file"));
+  }
+  if (!chunk.received) {
+    chunk.received = std::make_shared<BufferedChunkData>(
+        file, chunk.lowerBound, chunk.upperBound,
+        AcquireChunkBuffer(workInterface->GetBehavior(), chunk.Size()));
   }
   const TransferBehavior& behavior = workInterface->GetBehavior();
   params_.freeRetry = false;
   behavior.optimizer->GetNode(params_);
 
-  TransferHttpWriter writer(chunk.view, chunk_);
+  TransferHttpWriter writer(chunk.received, chunk_);
   const HttpRequestParams requestParams = params_.ToRequestParams(&writer);
   std::shared_ptr<HttpRequest> request =
       behavior.requestFactory->Create(requestParams, workInterface->GetSession());
@@ -111,7 +129,9 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
     request_ = request;
   }
   chunk.Rewind();
-  if (IsInterrupted()) request->Cancel();
+  const std::shared_ptr<TailRequestTracker> tail = workInterface->GetTailTracker();
+  if (tail) tail->Started(chunk_, request, params_.SelectedNode);
+  if (IsInterrupted() || chunk.verified.load()) request->Cancel();
 
   const std::uint32_t started = TickCount();
   const HttpRequestStatus status = request->Execute();
@@ -123,13 +143,23 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
                                          : static_cast<std::int32_t>(elapsed);
   auto data = std::make_shared<HttpTransferStatusData>(params_.SelectedNode->GetHost(), status,
                                                        requestTimeMs);
+  if (chunk.verified.load()) {
+    // A tail request of this chunk won (and cancelled this one): its copy is
+    // in the file. What this request received is waste, not a failure.
+    if (tail) tail->AddWasted(status.bytes);
+    params_.DropSelectedNode();
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_.reset();
+    return WorkStatus(WorkResult::Success, nullptr);
+  }
   const WorkResult result = ResultOf(status.result);
+  if (result != WorkResult::Success && tail) tail->Dropped(chunk);
 
   const auto nodes = params_.nodeList ? params_.nodeList->GetNodes() : NodeManifestList();
   const auto found = std::find(nodes.begin(), nodes.end(), params_.SelectedNode);
   chunk.nodeIndex = static_cast<std::int32_t>(found - nodes.begin());
   chunk.lastStatus = status;
-  chunk.position = chunk.view->GetPosition();
+  chunk.position = chunk.received->GetPosition();
 
   if (auto statistics = params_.SelectedNode->GetStatistics()) {
     statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs),

@@ -3,6 +3,7 @@
 #include <memory>
 #include <mutex>
 
+#include "velmo/file/ChunkBufferPool.h"
 #include "velmo/optimizer/OptimizedRequestParams.h"
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/work/LimitedRetrySimpleWork.h"
@@ -10,11 +11,18 @@
 namespace velmo {
 
 class HttpRequest;
+class TransferBehavior;
 class TransferSharedMapData;
 
-// One HTTP range request of a chunk, from the node the optimizer picks,
-// written straight into the chunk's view. Network failures are retried in
-// place on the next node of the rotation.
+// A buffer for a chunk of `chunkSize` bytes from the engine's pool (or one of
+// its own when the behavior has no pool).
+ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t chunkSize);
+
+// One HTTP range request of a chunk, from the node the optimizer picks. The
+// body goes into the chunk's receive buffer (`received`), where the chunk's
+// verification finds it; nothing reaches the file before that check, unless
+// the chunk is larger than a buffer. Network failures are retried in place on
+// the next node of the rotation.
 //
 // Threads: the task runs on a pool thread; OnInterrupt comes from the
 // workflow's thread and reaches the running request only under `mutex_`.

@@ -9,7 +9,7 @@ namespace velmo {
 
 class TransferSharedMapData;
 
-// Unmaps the chunk.
+// Unmaps the chunk and gives its receive buffer back.
 class ReleaseChunkMapWork : public TransferWork, public SimpleWork {
  public:
   ReleaseChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,9 @@ class TransferSharedFileData : public WorkDescriptor {
   void Describe(boost::property_tree::ptree& out) const override;
 
   std::shared_ptr<SharedFile> file;
+  // Set by the open work when it allocated the file from empty: none of its
+  // chunks can hold valid bytes yet, so none needs to be read to know it.
+  std::atomic<bool> created{false};
   const std::string filePath;
   const std::uint64_t fileSize;
 };

@@ -3,6 +3,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <cstdio>
 
+#include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/MemoryMappedFileData.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
 
@@ -32,8 +33,37 @@ void TransferSharedMapData::Describe(boost::property_tree::ptree& out) const {
   out.put("fileProgressBytes", fileProgressBytes.load());
 }
 
+bool TransferSharedMapData::CommitVerified(BufferedChunkData& bytes) {
+  std::lock_guard<std::mutex> lock(commitMutex);
+  if (verified.load()) return false;
+  bytes.Commit();
+  CountVerified();
+  return true;
+}
+
+void TransferSharedMapData::CountVerified() {
+  const std::uint64_t size = Size();
+  // exchange: bytes a request counts while this runs are either in `counted`
+  // or left above the size for SettleProgress.
+  const std::uint64_t counted = fileProgressBytes.exchange(size);
+  if (progress) {
+    if (counted < size) progress->AddProgress(size - counted);
+    if (counted > size) progress->RemoveProgress(counted - size);
+    progress->AddVerified(size);
+  }
+  verified = true;
+}
+
+void TransferSharedMapData::SettleProgress() {
+  const std::uint64_t size = Size();
+  const std::uint64_t counted = fileProgressBytes.exchange(size);
+  if (counted > size && progress) progress->RemoveProgress(counted - size);
+}
+
 void TransferSharedMapData::Rewind() {
   if (view) view->SetPosition(lowerBound);
+  if (received) received->Rewind();
+  if (verified.load()) return;  // another copy is in the file and counted
   const std::uint64_t counted = fileProgressBytes.exchange(0);
   if (counted != 0 && progress) progress->RemoveProgress(counted);
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "velmo/http/HttpRequestStatus.h"
 #include "velmo/optimizer/ChunkBounds.h"
@@ -11,11 +12,14 @@
 
 namespace velmo {
 
+class BufferedChunkData;
 class MemoryMappedFileData;
 class TransferProgressUpdater;
 
 // One chunk of a file, shared by the works of its pipeline. Those works run
-// one after another, so the record is used by one thread at a time; only the
+// one after another, so the record is used by one thread at a time, with two
+// exceptions: a tail request of the chunk (another pipeline's work) reads
+// the bounds and the progress and commits through CommitVerified, and the
 // progress updater (atomic) is shared with other chunks.
 class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
  public:
@@ -30,13 +34,28 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   void Describe(boost::property_tree::ptree& out) const override;
 
   std::uint64_t Size() const { return upperBound - lowerBound + 1; }
-  // Back to the chunk's first byte with none of its bytes counted as progress,
-  // so that a repeated request starts clean.
+  // Back to the chunk's first byte with none of its bytes counted as progress
+  // and none received, so that a repeated request starts clean.
   void Rewind();
+  // Writes `bytes` (a verified copy of the whole chunk) to the file and
+  // counts the chunk as verified, unless another copy was committed first.
+  // True when this copy was the one written. Throws a FileException when the
+  // file cannot be written (the chunk then stays unverified).
+  bool CommitVerified(BufferedChunkData& bytes);
+  // Counts the chunk as verified progress, whatever its requests counted.
+  // Call under commitMutex.
+  void CountVerified();
+  // After another copy won: takes back the progress a losing request counted
+  // beyond the chunk's size.
+  void SettleProgress();
 
   const std::shared_ptr<TransferSharedFileData> fileData;
   const std::uint32_t expectedChecksum;
+  // The file's bytes, mapped to check what an earlier run left there; none
+  // when the file was created by this run.
   std::shared_ptr<MemoryMappedFileData> view;
+  // The bytes of the latest request, held until they are verified.
+  std::shared_ptr<BufferedChunkData> received;
   const std::shared_ptr<TransferProgressUpdater> progress;
   // Atomic because the work log describes a completed work on its own
   // thread while the chunk's next work may already be counting.
@@ -46,6 +65,9 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   std::int32_t nodeIndex = 0;      // node of the last request
   HttpRequestStatus lastStatus;
   std::uint64_t position = 0;  // the view's position after the last request
+  // Set once the chunk's bytes are verified in the file, by whichever request.
+  std::atomic<bool> verified{false};
+  std::mutex commitMutex;  // serializes CommitVerified and CountVerified
 };
 
 // Lowercase hexadecimal without leading zeros.

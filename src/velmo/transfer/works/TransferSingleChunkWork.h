@@ -10,7 +10,9 @@ namespace velmo {
 class TransferSharedFileData;
 class TransferSharedMapData;
 
-// The pipeline of one chunk: map it, page it in, verify or fetch it, unmap it.
+// The pipeline of one chunk: map it, page it in, verify or fetch it, unmap it,
+// then, in the download's tail, lend its slot to a second request of the
+// chunk expected to finish last.
 class TransferSingleChunkWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<TransferSingleChunkWork> Create(

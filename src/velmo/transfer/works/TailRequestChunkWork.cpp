@@ -1,0 +1,152 @@
+#include "velmo/transfer/works/TailRequestChunkWork.h"
+
+#include <algorithm>
+
+#include "velmo/file/BufferedChunkData.h"
+#include "velmo/http/HttpRequest.h"
+#include "velmo/http/HttpRequestFactory.h"
+#include "velmo/manifest/FileManifest.h"
+#include "velmo/manifest/NodeListManifest.h"
+#include "velmo/manifest/PackageManifest.h"
+#include "velmo/optimizer/NodeStatistics.h"
+#include "velmo/optimizer/OptimizedRequestParams.h"
+#include "velmo/optimizer/TransferOptimizer.h"
+#include "velmo/platform/Clock.h"
+#include "velmo/transfer/TransferProgressUpdater.h"
+#include "velmo/transfer/works/HttpBoundedFileDataWriter.h"
+#include "velmo/transfer/works/OptimizedRequestChunkWork.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+#include "velmo/transfer/works/TransferWorkSupport.h"
+
+namespace velmo {
+
+TailRequestChunkWork::TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
+                                           std::shared_ptr<TransferSharedMapData> chunk)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+  ObserveByWorkLog(*this, *this->workInterface);
+}
+
+void TailRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
+  DescribeTransferWork(out, "TailRequestChunkWork", false, *this, true);
+  chunk_->Describe(out);
+  auto* self = const_cast<TailRequestChunkWork*>(this);
+  std::lock_guard<std::mutex> lock(self->mutex_);
+  if (target_) {
+    out.put("tailLowerBound", target_->lowerBound);
+    out.put("tailFilePath", target_->fileData->filePath);
+    out.put("tailWon", won_);
+    out.put("wastedBytes", wastedBytes_);
+  }
+}
+
+void TailRequestChunkWork::OnInterrupt() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (request_) request_->Cancel();
+}
+
+WorkStatus TailRequestChunkWork::ExecuteTask() {
+  try {
+    return Attempt();
+  } catch (...) {
+    // A second request is a bonus: whatever broke it, the first request of
+    // the chunk is still on its way.
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_.reset();
+    return WorkStatus(WorkResult::Success, nullptr);
+  }
+}
+
+WorkStatus TailRequestChunkWork::Attempt() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    target_.reset();
+    won_ = false;
+    wastedBytes_ = 0;
+  }
+  const std::shared_ptr<TailRequestTracker> tail = workInterface->GetTailTracker();
+  const auto package = workInterface->GetPackage();
+  const auto nodeList = workInterface->GetNodeList();
+  if (!tail || !package || !nodeList || IsInterrupted())
+    return WorkStatus(WorkResult::Success, nullptr);
+  const NodeManifestList nodes = nodeList->GetNodes();
+  if (nodes.size() < 2) return WorkStatus(WorkResult::Success, nullptr);
+
+  // The program files come first, one after another; the rest only after
+  // them. So while a program file is missing, the tail is theirs.
+  TailRequestTracker::Stage stage;
+  for (const auto& file : package->GetRunFiles()) stage[file->GetPath()] = file->GetSize();
+  if (stage.empty() || tail->IsComplete(stage)) {
+    for (const auto& file : package->GetFiles()) stage[file->GetPath()] = file->GetSize();
+  }
+  const TailRequestTracker::Straggler straggler = tail->TakeStraggler(stage, TickCount());
+  if (!straggler.chunk) return WorkStatus(WorkResult::Success, nullptr);
+  TransferSharedMapData& target = *straggler.chunk;
+  const std::shared_ptr<SharedFile> file = straggler.file;
+  if (!file || target.verified.load()) return WorkStatus(WorkResult::Success, nullptr);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    target_ = straggler.chunk;
+  }
+
+  // Any node but the one the first request went to.
+  OptimizedRequestParams params;
+  params.nodeList = nodeList;
+  for (const auto& node : nodes) {
+    if (node != straggler.node) params.candidates.push_back(node);
+  }
+  params.transferParams = workInterface->GetParams();
+  params.filePath = target.fileData->filePath;
+  params.ChunkData = straggler.chunk;
+  const TransferBehavior& behavior = workInterface->GetBehavior();
+  behavior.optimizer->GetNode(params);
+
+  // Into a buffer of its own: the chunk's receive buffer belongs to the
+  // first request. Its bytes count as downloaded, not as the chunk's progress.
+  BufferedChunkData bytes(file, target.lowerBound, target.upperBound,
+                          AcquireChunkBuffer(behavior, target.Size()));
+  auto data = std::shared_ptr<BufferedChunkData>(&bytes, [](BufferedChunkData*) {});
+  HttpBoundedFileDataWriter writer(data);
+  const std::shared_ptr<HttpRequest> request =
+      behavior.requestFactory->Create(params.ToRequestParams(&writer), workInterface->GetSession());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_ = request;
+  }
+  if (!tail->SetSecondRequest(target, request) || IsInterrupted()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_.reset();
+    return WorkStatus(WorkResult::Success, nullptr);
+  }
+
+  const std::uint32_t started = TickCount();
+  const HttpRequestStatus status = request->Execute();
+  const std::uint32_t elapsed = TicksBetween(started, TickCount());
+  if (auto progress = workInterface->GetProgressUpdater()) progress->AddDownloaded(status.bytes);
+  // The node's statistics learn from this request like from any other; a
+  // cancelled one (the first copy won) teaches nothing.
+  if (status.result != HttpRequestResult::Canceled) {
+    if (auto statistics = params.SelectedNode->GetStatistics()) {
+      statistics->Record(status.bytes, elapsed, status.result != HttpRequestResult::Success);
+    }
+    behavior.optimizer->ReportResult(params, status, static_cast<std::int32_t>(elapsed));
+  }
+
+  bool won = false;
+  std::uint64_t wasted = status.bytes;
+  if (status.result == HttpRequestResult::Success && bytes.Complete() &&
+      bytes.Crc32() == target.expectedChecksum && target.CommitVerified(bytes)) {
+    won = true;
+    // The first request's bytes so far are the waste now; it stops at once.
+    wasted = std::min(target.fileProgressBytes.load(), target.Size());
+    tail->Verified(target);
+  }
+  tail->AddWasted(wasted);
+  std::lock_guard<std::mutex> lock(mutex_);
+  request_.reset();
+  won_ = won;
+  wastedBytes_ = wasted;
+  return WorkStatus(WorkResult::Success, nullptr);
+}
+
+}  // namespace velmo

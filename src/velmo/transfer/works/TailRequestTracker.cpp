@@ -1,0 +1,136 @@
+#include "velmo/transfer/works/TailRequestTracker.h"
+
+#include "velmo/http/HttpRequest.h"
+#include "velmo/platform/Clock.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+
+namespace velmo {
+
+TailRequestTracker::Key TailRequestTracker::KeyOf(const TransferSharedMapData& chunk) {
+  return Key(chunk.fileData->filePath, chunk.lowerBound);
+}
+
+void TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& chunk,
+                                 std::shared_ptr<HttpRequest> request,
+                                 std::shared_ptr<NodeManifest> node) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Key key = KeyOf(*chunk);
+  if (verified_.count(key) != 0) return;
+  InFlight& entry = inFlight_[key];
+  if (!entry.chunk) entry.startedMs = TickCount();
+  entry.chunk = chunk;
+  entry.node = std::move(node);
+  entry.file = chunk->fileData->file;
+  // Only the latest request of the chunk's own pipeline is kept (earlier
+  // attempts have ended); a second request stays until the chunk is done.
+  if (!entry.requests.empty() && !entry.duplicated) entry.requests.clear();
+  entry.requests.insert(entry.requests.begin(), std::move(request));
+}
+
+void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
+  std::vector<std::weak_ptr<HttpRequest>> cancel;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Key key = KeyOf(chunk);
+    if (verified_.emplace(key, chunk.Size()).second) {
+      verifiedBytes_ += chunk.Size();
+      verifiedPerFile_[key.first] += chunk.Size();
+    }
+    const auto it = inFlight_.find(key);
+    if (it == inFlight_.end()) return;
+    cancel = std::move(it->second.requests);
+    inFlight_.erase(it);
+  }
+  // The request that delivered the kept copy has ended: cancelling it is
+  // nothing; the other one stops at once.
+  for (const auto& weak : cancel) {
+    if (auto request = weak.lock()) request->Cancel();
+  }
+}
+
+void TailRequestTracker::Dropped(const TransferSharedMapData& chunk) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inFlight_.erase(KeyOf(chunk));
+}
+
+bool TailRequestTracker::IsComplete(const Stage& stage) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [path, size] : stage) {
+    const auto it = verifiedPerFile_.find(path);
+    if (size != 0 && (it == verifiedPerFile_.end() || it->second < size)) return false;
+  }
+  return true;
+}
+
+TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& stage,
+                                                                std::uint32_t nowMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t stageBytes = 0;
+  std::uint64_t covered = 0;  // verified or in flight
+  for (const auto& [path, size] : stage) {
+    stageBytes += size;
+    const auto it = verifiedPerFile_.find(path);
+    if (it != verifiedPerFile_.end()) covered += it->second;
+  }
+  bool any = false;
+  for (const auto& item : inFlight_) {
+    if (stage.count(item.first.first) == 0) continue;
+    covered += item.second.chunk->Size();
+    any = true;
+  }
+  if (!any || covered < stageBytes) return {};
+
+  // Expected finish: the bytes still missing at the rate seen so far; a
+  // request that has received nothing is expected never to finish.
+  InFlight* last = nullptr;
+  double lastFinish = -1.0;
+  for (auto& item : inFlight_) {
+    InFlight& entry = item.second;
+    if (entry.duplicated || stage.count(item.first.first) == 0) continue;
+    const std::uint64_t size = entry.chunk->Size();
+    const std::uint64_t received = std::min(entry.chunk->fileProgressBytes.load(), size);
+    const double elapsed = static_cast<double>(TicksBetween(entry.startedMs, nowMs)) + 1.0;
+    const double finish = received == 0 ? 1e300
+                                        : static_cast<double>(size - received) * elapsed /
+                                              static_cast<double>(received);
+    if (finish > lastFinish) {
+      lastFinish = finish;
+      last = &entry;
+    }
+  }
+  if (!last) return {};
+  last->duplicated = true;
+  return Straggler{last->chunk, last->node, last->file};
+}
+
+bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,
+                                          std::shared_ptr<HttpRequest> request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = inFlight_.find(KeyOf(chunk));
+  if (it == inFlight_.end()) return false;
+  it->second.requests.push_back(request);
+  return true;
+}
+
+void TailRequestTracker::AddWasted(std::uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wastedBytes_ += bytes;
+}
+
+std::uint64_t TailRequestTracker::GetWastedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return wastedBytes_;
+}
+
+std::uint64_t TailRequestTracker::GetVerifiedBytes(const std::string& filePath) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = verifiedPerFile_.find(filePath);
+  return it == verifiedPerFile_.end() ? 0 : it->second;
+}
+
+std::uint64_t TailRequestTracker::GetVerifiedBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return verifiedBytes_;
+}
+
+}  // namespace velmo

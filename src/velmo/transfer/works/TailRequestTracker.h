@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmo {
+
+class HttpRequest;
+class NodeManifest;
+class SharedFile;
+class TransferSharedMapData;
+
+// Knows which chunks of one transfer are being requested, so that the end of
+// a download does not wait on its slowest node. Once every chunk of a stage
+// that is not yet verified is being requested ("the tail"), a request slot
+// that comes free takes the in-flight chunk expected to finish last and
+// requests it again from another node; whichever copy is verified first is
+// written, and the other request is cancelled. A stage is the set of files
+// that can be in progress together: the program files, which are fetched
+// one after another before the rest, then the whole package.
+//
+// Threads: every call from any work-manager thread, under mutex_. The
+// requests are cancelled after mutex_ is released (Cancel may take the
+// request's own lock).
+class TailRequestTracker {
+ public:
+  struct Straggler {
+    std::shared_ptr<TransferSharedMapData> chunk;
+    std::shared_ptr<NodeManifest> node;  // the node its request went to
+    std::shared_ptr<SharedFile> file;    // its file, open while it is in flight
+  };
+
+  // A request of `chunk` to `node` begins (again). Called from the chunk's
+  // own pipeline, where reading its file is safe. Requests are remembered
+  // weakly: one that has ended is not kept from going back to its pool.
+  void Started(const std::shared_ptr<TransferSharedMapData>& chunk,
+               std::shared_ptr<HttpRequest> request, std::shared_ptr<NodeManifest> node);
+  // The chunk's bytes are verified and in the file (by whichever request);
+  // every other request of it is cancelled. Repeated calls count once.
+  void Verified(const TransferSharedMapData& chunk);
+  // The chunk is no longer being requested (its pipeline ended otherwise).
+  void Dropped(const TransferSharedMapData& chunk);
+
+  // The files of a stage: path and size.
+  using Stage = std::map<std::string, std::uint64_t>;
+  // When every chunk of the stage's files that is not yet verified is in
+  // flight, the one of them expected to finish last at `nowMs` that has no
+  // second request yet, now marked as having one; else an empty chunk.
+  Straggler TakeStraggler(const Stage& stage, std::uint32_t nowMs);
+  // True when every byte of the stage's files is verified.
+  bool IsComplete(const Stage& stage) const;
+  // Registers the second request of a straggler. False when the chunk was
+  // verified meanwhile (the caller then does not start it).
+  bool SetSecondRequest(const TransferSharedMapData& chunk, std::shared_ptr<HttpRequest> request);
+
+  // Bytes received by requests whose copy of a chunk was not the one kept.
+  void AddWasted(std::uint64_t bytes);
+  std::uint64_t GetWastedBytes() const;
+  std::uint64_t GetVerifiedBytes() const;
+  std::uint64_t GetVerifiedBytes(const std::string& filePath) const;
+
+ private:
+  using Key = std::pair<std::string, std::uint64_t>;  // file path, first byte
+  static Key KeyOf(const TransferSharedMapData& chunk);
+
+  struct InFlight {
+    std::shared_ptr<TransferSharedMapData> chunk;
+    std::shared_ptr<NodeManifest> node;
+    std::shared_ptr<SharedFile> file;
+    std::uint32_t startedMs = 0;
+    std::vector<std::weak_ptr<HttpRequest>> requests;
+    bool duplicated = false;
+  };
+
+  mutable std::mutex mutex_;
+  std::map<Key, InFlight> inFlight_;
+  std::map<Key, std::uint64_t> verified_;  // chunk sizes, so a chunk counts once
+  std::map<std::string, std::uint64_t> verifiedPerFile_;
+  std::uint64_t verifiedBytes_ = 0;
+  std::uint64_t wastedBytes_ = 0;
+};
+
+}  // namespace velmo

@@ -1,0 +1,156 @@
+// A chunk's verification: received bytes are checked in memory and written
+// only when they match; what an earlier run left in a file is checked in
+// place; a file this run created is not read at all.
+#include <gtest/gtest.h>
+#include <libdeflate.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "support/TempDir.h"
+#include "velmo/file/BufferedChunkData.h"
+#include "velmo/file/ChunkBufferPool.h"
+#include "velmo/file/PosixSharedFileFactory.h"
+#include "velmo/file/SharedFile.h"
+#include "velmo/transfer/TransferProgressUpdater.h"
+#include "velmo/transfer/TransferWorkInterface.h"
+#include "velmo/transfer/works/ChecksumStatusData.h"
+#include "velmo/transfer/works/CreateChunkMapWork.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+#include "velmo/transfer/works/VerifyChunkWork.h"
+#include "velmo/work/WorkStatus.h"
+
+namespace velmo {
+namespace {
+
+// Only what a chunk's simple works ask for: the behavior and the parameters.
+class ChunkOnlyWorkInterface : public TransferWorkInterface {
+ public:
+  TransferParams GetParams() override { return params_; }
+  const TransferParams& GetParamsRef() override { return params_; }
+  const TransferBehavior& GetBehavior() override { return behavior_; }
+  std::shared_ptr<PackageManifest> GetPackage() override { return nullptr; }
+  std::shared_ptr<NodeListManifest> GetNodeList() override { return nullptr; }
+  std::shared_ptr<TransferProgressUpdater> GetProgressUpdater() override { return nullptr; }
+  std::shared_ptr<HttpSession> GetSession() override { return nullptr; }
+  WorkCompleteCallback* GetWorkCompleteCallback() override { return nullptr; }
+  WorkCompleteCallback* GetPackageAcquireCallback() override { return nullptr; }
+  WorkCompleteCallback* GetNodeListAcquireCallback() override { return nullptr; }
+  WorkCompleteCallback* GetInitializeCallback() override { return nullptr; }
+  WorkflowRetryableErrorCallback* GetRetryableErrorCallback() override { return nullptr; }
+  void RegisterFile(const std::string&) override {}
+
+ private:
+  TransferParams params_;
+  TransferBehavior behavior_;
+};
+
+class CountingProgress : public TransferProgressUpdater {
+ public:
+  void AddProgress(const std::uint64_t& bytes) override { progress += bytes; }
+  void RemoveProgress(const std::uint64_t& bytes) override { progress -= bytes; }
+  void AddVerified(const std::uint64_t& bytes) override { verified += bytes; }
+  void AddDownloaded(const std::uint64_t&) override {}
+  std::uint64_t progress = 0;
+  std::uint64_t verified = 0;
+};
+
+std::uint32_t Crc(const std::string& bytes) {
+  return static_cast<std::uint32_t>(libdeflate_crc32(0, bytes.data(), bytes.size()));
+}
+
+class ChunkVerificationTest : public ::testing::Test {
+ protected:
+  // A 64-byte file (created now, or holding `existing`) with one chunk of
+  // bytes 16..47 that should hold `expected`.
+  void MakeChunk(const std::string& expected, const std::string& existing = "") {
+    if (!existing.empty()) std::ofstream(dir_ / "f.bin", std::ios::binary) << existing;
+    fileData_ = std::make_shared<TransferSharedFileData>("f.bin", 64);
+    fileData_->file = files_.OpenFile(dir_.path(), "f.bin", FileOpenMode::OpenOrCreate, 0, 63);
+    fileData_->created = fileData_->file->Allocate(64);
+    chunk_ = std::make_shared<TransferSharedMapData>(fileData_, 16, 47, Crc(expected), progress_);
+  }
+  void Receive(const std::string& bytes) {
+    if (!chunk_->received) {
+      chunk_->received =
+          std::make_shared<BufferedChunkData>(fileData_->file, 16, 47, pool_.Acquire(32));
+    }
+    chunk_->received->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    chunk_->fileProgressBytes += bytes.size();
+    progress_->AddProgress(bytes.size());
+    chunk_->lastStatus = HttpRequestStatus(HttpRequestResult::Success, bytes.size());
+  }
+  WorkStatus Verify() { return VerifyChunkWork(face_, chunk_).ExecuteTask(); }
+  std::string Disk() {
+    std::ifstream in(dir_ / "f.bin", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  test::TempDir dir_;
+  PosixSharedFileFactory files_;
+  ChunkBufferPool pool_{1024, 4096};
+  std::shared_ptr<TransferWorkInterface> face_ = std::make_shared<ChunkOnlyWorkInterface>();
+  std::shared_ptr<CountingProgress> progress_ = std::make_shared<CountingProgress>();
+  std::shared_ptr<TransferSharedFileData> fileData_;
+  std::shared_ptr<TransferSharedMapData> chunk_;
+};
+
+TEST_F(ChunkVerificationTest, WrongBytesNeverReachTheFileAndBlameTheirNode) {
+  const std::string good(32, 'g');
+  MakeChunk(good);
+  ASSERT_TRUE(fileData_->created);
+  chunk_->nodeIndex = 2;
+  Receive(std::string(31, 'g') + "X");
+  const WorkStatus failed = Verify();
+  EXPECT_EQ(failed.result, WorkResult::Error);
+  ASSERT_TRUE(std::dynamic_pointer_cast<ChecksumStatusData>(failed.data));
+  EXPECT_EQ(Disk(), std::string(64, '\0'));
+  EXPECT_EQ(chunk_->badNodeMask, 1u << 2);
+  EXPECT_EQ(chunk_->received->Received(), 0u);  // rewound for the next request
+  EXPECT_EQ(progress_->progress, 0u);
+
+  // The same bytes from another node: written, counted, buffer returned.
+  chunk_->nodeIndex = 0;
+  Receive(good);
+  EXPECT_EQ(Verify().result, WorkResult::Success);
+  EXPECT_EQ(Disk(), std::string(16, '\0') + good + std::string(16, '\0'));
+  EXPECT_FALSE(chunk_->received);
+  EXPECT_EQ(pool_.LentBytes(), 0u);
+  EXPECT_EQ(progress_->verified, 32u);
+  EXPECT_EQ(chunk_->badNodeMask, 1u << 2);
+}
+
+TEST_F(ChunkVerificationTest, AShortResponseIsNotAChunkEvenIfItsChecksumMatches) {
+  const std::string half(16, 'h');
+  MakeChunk(half);  // a (wrong) manifest whose checksum is that of half the chunk
+  Receive(half);
+  EXPECT_EQ(chunk_->received->Crc32(), chunk_->expectedChecksum);
+  EXPECT_EQ(Verify().result, WorkResult::Error);
+  EXPECT_EQ(Disk(), std::string(64, '\0'));
+}
+
+TEST_F(ChunkVerificationTest, ACreatedFileIsNotReadAndAnEarlierRunsBytesAre) {
+  const std::string good(32, 'v');
+  MakeChunk(good);
+  // Nothing mapped, nothing read: the chunk is simply missing, no one to blame.
+  EXPECT_EQ(CreateChunkMapWork(face_, chunk_).ExecuteTask().result, WorkResult::Success);
+  EXPECT_FALSE(chunk_->view);
+  chunk_->lastStatus = HttpRequestStatus(HttpRequestResult::Success, 0);
+  EXPECT_EQ(Verify().result, WorkResult::Error);
+  EXPECT_EQ(chunk_->badNodeMask, 0u);
+
+  // A file an earlier run filled: mapped and checked in place.
+  fileData_.reset();
+  chunk_.reset();
+  std::filesystem::remove(dir_ / "f.bin");
+  MakeChunk(good, std::string(16, 'a') + good + std::string(16, 'b'));
+  ASSERT_FALSE(fileData_->created);
+  EXPECT_EQ(CreateChunkMapWork(face_, chunk_).ExecuteTask().result, WorkResult::Success);
+  ASSERT_TRUE(chunk_->view);
+  EXPECT_EQ(Verify().result, WorkResult::Success);
+  EXPECT_EQ(progress_->verified, 32u);
+}
+
+}  // namespace
+}  // namespace velmo

@@ -1,0 +1,114 @@
+// Which chunk of a download's tail gets a second request, and what happens to
+// the other request once one copy is verified.
+#include <gtest/gtest.h>
+
+#include "velmo/http/HttpRequest.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
+#include "velmo/transfer/works/TransferSharedMapData.h"
+
+namespace velmo {
+namespace {
+
+class CancelCountingRequest : public HttpRequest {
+ public:
+  HttpRequestStatus Execute() override { return HttpRequestStatus(HttpRequestResult::Success); }
+  HttpRequestStatus GetStatus() override { return HttpRequestStatus(HttpRequestResult::Success); }
+  void Cancel() override { ++cancels; }
+  bool Reset(const HttpRequestParams&, const std::string&) override { return true; }
+  int cancels = 0;
+};
+
+const TailRequestTracker::Stage kWhole{{"f", 400}};
+
+class TailRequestTrackerTest : public ::testing::Test {
+ protected:
+  // Chunk i of a 400-byte file in 100-byte chunks.
+  std::shared_ptr<TransferSharedMapData> Chunk(std::uint64_t i) {
+    return std::make_shared<TransferSharedMapData>(file_, i * 100, i * 100 + 99, 0, nullptr);
+  }
+
+  std::shared_ptr<TransferSharedFileData> file_ =
+      std::make_shared<TransferSharedFileData>("f", 400);
+  TailRequestTracker tracker_;
+};
+
+TEST_F(TailRequestTrackerTest, NoSecondRequestUntilEveryMissingChunkIsInFlight) {
+  auto c0 = Chunk(0), c1 = Chunk(1), c2 = Chunk(2), c3 = Chunk(3);
+  auto r = std::make_shared<CancelCountingRequest>();
+  tracker_.Verified(*c0);
+  tracker_.Started(c1, r, nullptr);
+  tracker_.Started(c2, r, nullptr);
+  // Chunk 3 has not been requested yet: its slot will come.
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 1000).chunk);
+  tracker_.Started(c3, r, nullptr);
+  EXPECT_TRUE(tracker_.TakeStraggler(kWhole, 1000).chunk);
+  // A chunk counts once, however often it is reported.
+  tracker_.Verified(*c0);
+  EXPECT_EQ(tracker_.GetVerifiedBytes(), 100u);
+  // A request that failed leaves the tail until it is requested again.
+  tracker_.Dropped(*c3);
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 1000).chunk);
+}
+
+TEST_F(TailRequestTrackerTest, TheChunkExpectedToFinishLastIsTakenOnce) {
+  auto fast = Chunk(0), slow = Chunk(1), stalled = Chunk(2);
+  auto r = std::make_shared<CancelCountingRequest>();
+  for (const auto& chunk : {fast, slow, stalled}) tracker_.Started(chunk, r, nullptr);
+  tracker_.Verified(*Chunk(3));
+  fast->fileProgressBytes = 90;
+  slow->fileProgressBytes = 10;
+  stalled->fileProgressBytes = 0;  // headers, then nothing
+  const std::uint32_t now = 0;     // the elapsed time is the same for all three
+  EXPECT_EQ(tracker_.TakeStraggler(kWhole, now).chunk, stalled);
+  EXPECT_EQ(tracker_.TakeStraggler(kWhole, now).chunk, slow);
+  EXPECT_EQ(tracker_.TakeStraggler(kWhole, now).chunk, fast);
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, now).chunk);  // each gets one second request
+}
+
+TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {
+  auto chunk = Chunk(0);
+  for (std::uint64_t i = 1; i < 4; ++i) tracker_.Verified(*Chunk(i));
+  auto first = std::make_shared<CancelCountingRequest>();
+  auto second = std::make_shared<CancelCountingRequest>();
+  tracker_.Started(chunk, first, nullptr);
+  ASSERT_EQ(tracker_.TakeStraggler(kWhole, 0).chunk, chunk);
+  EXPECT_TRUE(tracker_.SetSecondRequest(*chunk, second));
+  tracker_.Verified(*chunk);
+  EXPECT_EQ(first->cancels, 1);
+  EXPECT_EQ(second->cancels, 1);
+  // Too late for another second request; ended requests are not kept alive.
+  EXPECT_FALSE(tracker_.SetSecondRequest(*chunk, second));
+  std::weak_ptr<CancelCountingRequest> gone = first;
+  tracker_.Started(Chunk(1), first, nullptr);
+  first.reset();
+  EXPECT_TRUE(gone.expired());
+  tracker_.AddWasted(70);
+  tracker_.AddWasted(30);
+  EXPECT_EQ(tracker_.GetWastedBytes(), 100u);
+}
+
+TEST_F(TailRequestTrackerTest, AStageEndsWhereItsFilesEndAndOtherFilesWait) {
+  // The program file "f" is a stage of its own; "g" waits until it is done.
+  auto other = std::make_shared<TransferSharedFileData>("g", 100);
+  const TailRequestTracker::Stage program{{"f", 400}};
+  const TailRequestTracker::Stage whole{{"f", 400}, {"g", 100}};
+  auto r = std::make_shared<CancelCountingRequest>();
+  tracker_.Verified(*Chunk(0));
+  tracker_.Verified(*Chunk(1));
+  tracker_.Verified(*Chunk(2));
+  tracker_.Started(Chunk(3), r, nullptr);
+  EXPECT_FALSE(tracker_.IsComplete(program));
+  EXPECT_FALSE(tracker_.TakeStraggler(whole, 0).chunk);  // "g" is not requested yet
+  EXPECT_TRUE(tracker_.TakeStraggler(program, 0).chunk);
+  tracker_.Verified(*Chunk(3));
+  EXPECT_TRUE(tracker_.IsComplete(program));
+  EXPECT_EQ(tracker_.GetVerifiedBytes("f"), 400u);
+  auto g = std::make_shared<TransferSharedMapData>(other, 0, 99, 0, nullptr);
+  tracker_.Started(g, r, nullptr);
+  // A chunk outside the stage is never taken.
+  EXPECT_FALSE(tracker_.TakeStraggler(program, 0).chunk);
+  EXPECT_EQ(tracker_.TakeStraggler(whole, 0).chunk, g);
+}
+
+}  // namespace
+}  // namespace velmo
