@@ -253,9 +253,14 @@ TEST(TransferOptimizerTest, RequestsInFlightEndOnEveryPath) {
   EXPECT_EQ(optimizer.GetInFlight(*a), 0u);
   EXPECT_EQ(optimizer.GetStatistics(*a)->GetRequests(), samples);
 
-  // Chosen again without an ending: the earlier request is over.
+  // Params copied for a second request of the same chunk: both count, and
+  // each ends its own.
   optimizer.GetNode(params);
-  optimizer.GetNode(params);
+  auto copy = params;
+  optimizer.GetNode(copy);
+  EXPECT_NE(copy.lease, params.lease);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 2u);
+  optimizer.ReleaseNode(copy);
   EXPECT_EQ(optimizer.GetInFlight(*a), 1u);
 
   // Never ended at all: dropped once past its own limits (connect timeout

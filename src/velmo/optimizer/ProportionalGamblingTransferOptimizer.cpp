@@ -62,9 +62,9 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
   if (nodes.empty()) {
     throw std::invalid_argument("TransferOptimizer::GetNode received empty nodelist");
   }
+  // The params' earlier lease, if any, is left alone: a copy of the params
+  // made for a second request of the same chunk must not end the first.
   const std::uint64_t now = clock_();
-  // A request of these params that was never ended is over now.
-  End(params.lease, now);
   params.lease = 0;
   DropExpired(now);
   if (nodes.size() == 1) {

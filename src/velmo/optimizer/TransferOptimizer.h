@@ -47,8 +47,9 @@ class TransferOptimizer {
   //
   // Every GetNode must be followed, on every path, by ReportResult or by
   // ReleaseNode for the same params; calling either again, or both, is
-  // harmless (the second call finds nothing to end). A GetNode on params
-  // whose request was never ended ends it first, and a request still counted
+  // harmless (the second call finds nothing to end). GetNode gives the
+  // params a new lease and leaves an earlier one alone, so params copied for
+  // a second request of the same chunk count both. A request still counted
   // long after its own time limits is dropped, so a missed call skews the
   // counts for a while but never for good.
   virtual void ReleaseNode(const OptimizedRequestParams& params) = 0;
