@@ -75,6 +75,64 @@ TEST(ExponentialNormalNodeStatisticsTest, CopyKeepsTheModelButNotTheCounters) {
   EXPECT_EQ(copy.GetBytes(), 0u);
 }
 
+TEST(ExponentialNormalNodeStatisticsTest, RevisedSampleReadsAsIfTheRequestHadFailed) {
+  // Successes at 1000, 2000, 3000 B/s, then 4000 (the bad one), then 5000 and
+  // 6000: revising the fourth gives exactly the model of a failure there.
+  ExponentialNormalNodeStatistics revised(0.3);
+  ExponentialNormalNodeStatistics failed(0.3);
+  std::uint32_t bad = 0;
+  for (int i = 1; i <= 6; ++i) {
+    const std::uint32_t sample = revised.RecordSample(1000, 1000, false, 1000.0 * i);
+    if (i == 4) bad = sample;
+    failed.RecordSample(1000, 1000, i == 4, 1000.0 * i);
+  }
+  EXPECT_EQ(bad, 4u);
+  EXPECT_FALSE(revised.LastFailed());
+  revised.ReviseAsFailure(bad, 1000);
+  EXPECT_DOUBLE_EQ(revised.GetDistribution().first, failed.GetDistribution().first);
+  EXPECT_DOUBLE_EQ(revised.GetDistribution().second, failed.GetDistribution().second);
+  EXPECT_EQ(revised.GetCount(), 6u);
+  EXPECT_EQ(revised.GetRequests(), 5u);
+  EXPECT_EQ(revised.GetErrors(), 1u);
+  EXPECT_EQ(revised.GetSuccessBytes(), 5000u);
+  EXPECT_EQ(revised.GetBytes(), 6000u);
+
+  // The latest sample revised: the node's last request now reads as failed.
+  revised.ReviseAsFailure(6, 1000);
+  EXPECT_TRUE(revised.LastFailed());
+}
+
+TEST(ExponentialNormalNodeStatisticsTest, SamplesBeyondTheHistoryTakeANewFailure) {
+  ExponentialNormalNodeStatistics statistics(0.3);
+  const std::uint32_t first = statistics.RecordSample(10, 1, false, 5000.0);
+  for (std::size_t i = 0; i < ExponentialNormalNodeStatistics::kHistory; ++i) {
+    statistics.RecordSample(10, 1, false, 5000.0);
+  }
+  const double before = statistics.GetDistribution().first;
+  statistics.ReviseAsFailure(first, 10);  // too old to replace
+  EXPECT_EQ(statistics.GetCount(), ExponentialNormalNodeStatistics::kHistory + 2);
+  EXPECT_DOUBLE_EQ(statistics.GetDistribution().first, 0.7 * before);
+  EXPECT_TRUE(statistics.LastFailed());
+  statistics.ReviseAsFailure(0, 10);  // unknown
+  EXPECT_DOUBLE_EQ(statistics.GetDistribution().first, 0.49 * before);
+  EXPECT_EQ(statistics.GetErrors(), 2u);
+  EXPECT_EQ(statistics.GetRequests(), ExponentialNormalNodeStatistics::kHistory - 1);
+}
+
+TEST(NodeStatisticsTest, ChecksumFailureNeverWrapsTheCounters) {
+  NodeStatistics statistics;
+  statistics.RecordChecksumFailure(100);  // nothing to take back
+  EXPECT_EQ(statistics.GetRequests(), 0u);
+  EXPECT_EQ(statistics.GetSuccessBytes(), 0u);
+  EXPECT_EQ(statistics.GetErrors(), 1u);
+  statistics.Record(50, 10, false);
+  statistics.RecordChecksumFailure(100);
+  EXPECT_EQ(statistics.GetRequests(), 0u);
+  EXPECT_EQ(statistics.GetSuccessBytes(), 0u);
+  EXPECT_EQ(statistics.GetBytes(), 50u);
+  EXPECT_EQ(statistics.GetErrors(), 2u);
+}
+
 TEST(NormalNodeStatisticsTest, SpeedConversionSaturates) {
   EXPECT_EQ(SpeedToUint64(-1.0), 0u);
   EXPECT_EQ(SpeedToUint64(std::nan("")), 0u);

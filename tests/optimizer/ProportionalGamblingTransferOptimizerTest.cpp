@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <map>
 #include <thread>
 
@@ -158,7 +159,7 @@ TEST(TransferOptimizerTest, EveryNodeIsExploredTwiceBeforeSampling) {
   EXPECT_FALSE(params.exploring);
 }
 
-TEST(TransferOptimizerTest, ExplorationPicksUniformlyAmongUnexploredNodes) {
+TEST(TransferOptimizerTest, ExplorationPicksUniformlyAmongIdleUnexploredNodes) {
   const std::vector<std::shared_ptr<NodeManifest>> nodes = {MakeNode("a", "a"), MakeNode("b", "b"),
                                                             MakeNode("c", "c")};
   ProportionalGamblingTransferOptimizer optimizer(Settings(),
@@ -168,11 +169,260 @@ TEST(TransferOptimizerTest, ExplorationPicksUniformlyAmongUnexploredNodes) {
   for (int i = 0; i < 2000; ++i) {
     auto params = Params(nodes);
     optimizer.GetNode(params);
+    EXPECT_TRUE(params.exploring);
     ++picks[params.SelectedNode->GetNodeId()];
+    optimizer.ReleaseNode(params);  // cancelled: no sample, nothing in flight
   }
   EXPECT_EQ(picks.count("b"), 0u);
   EXPECT_NEAR(picks["a"], 1000, 150);
   EXPECT_NEAR(picks["c"], 1000, 150);
+}
+
+TEST(TransferOptimizerTest, EveryNodeIsTriedAtOnce) {
+  // Nothing reported yet: the first three requests go to three nodes, and
+  // the next ones spread evenly, never a second one while a node has fewer.
+  for (const std::uint32_t seed : {1u, 2u, 3u, 4u}) {
+    ProportionalGamblingTransferOptimizer optimizer(
+        Settings(), std::make_unique<MersenneTwisterRandomEngine>(seed));
+    const std::vector<std::shared_ptr<NodeManifest>> nodes = {
+        MakeNode("a", "a"), MakeNode("b", "b"), MakeNode("c", "c")};
+    std::vector<OptimizedRequestParams> requests;
+    for (int i = 0; i < 8; ++i) {
+      requests.push_back(Params(nodes));
+      optimizer.GetNode(requests.back());
+      EXPECT_TRUE(requests.back().exploring);
+      std::uint32_t least = 1000, most = 0;
+      for (const auto& node : nodes) {
+        least = std::min(least, optimizer.GetInFlight(*node));
+        most = std::max(most, optimizer.GetInFlight(*node));
+      }
+      EXPECT_LE(most - least, 1u) << "request " << i << ", seed " << seed;
+    }
+    for (const auto& request : requests) optimizer.ReleaseNode(request);
+    for (const auto& node : nodes) EXPECT_EQ(optimizer.GetInFlight(*node), 0u);
+  }
+}
+
+TEST(TransferOptimizerTest, IdleUnexploredNodesComeBeforeBusyOnes) {
+  ProportionalGamblingTransferOptimizer optimizer(Settings(),
+                                                  std::make_unique<MersenneTwisterRandomEngine>(5));
+  const auto a = MakeNode("a", "a");
+  const auto b = MakeNode("b", "b");
+  const auto c = MakeNode("c", "c");
+  const std::vector<std::shared_ptr<NodeManifest>> nodes = {a, b, c};
+  Feed(optimizer, {b}, 2, 1000);
+  auto first = Params(nodes);
+  auto second = Params(nodes);
+  optimizer.GetNode(first);
+  optimizer.GetNode(second);
+  EXPECT_NE(first.SelectedNode, b);
+  EXPECT_NE(second.SelectedNode, b);
+  EXPECT_NE(first.SelectedNode, second.SelectedNode);
+  // a and c are being explored: the explored node is drawn, not explored.
+  auto third = Params(nodes);
+  optimizer.GetNode(third);
+  EXPECT_EQ(third.SelectedNode, b);
+  EXPECT_FALSE(third.exploring);
+  // One sample back: that node is idle and still unexplored, so it is next.
+  optimizer.ReportResult(first, Status(HttpRequestResult::Success), 100);
+  auto fourth = Params(nodes);
+  optimizer.GetNode(fourth);
+  EXPECT_EQ(fourth.SelectedNode, first.SelectedNode);
+  EXPECT_TRUE(fourth.exploring);
+}
+
+TEST(TransferOptimizerTest, RequestsInFlightEndOnEveryPath) {
+  std::uint64_t now = 0;
+  ProportionalGamblingTransferOptimizer optimizer(
+      Settings(), std::make_unique<MersenneTwisterRandomEngine>(1), [&] { return now; });
+  const auto a = MakeNode("a", "a");
+  auto params = Params({a});
+  optimizer.GetNode(params);
+  EXPECT_NE(params.lease, 0u);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 1u);
+  optimizer.ReportResult(params, Status(HttpRequestResult::Success), 10);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 0u);
+  optimizer.ReleaseNode(params);  // a second ending finds nothing
+  optimizer.ReportResult(params, Status(HttpRequestResult::Success), 10);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 0u);
+
+  // Cancelled: released without a sample.
+  const std::uint32_t samples = optimizer.GetStatistics(*a)->GetRequests();
+  optimizer.GetNode(params);
+  optimizer.ReleaseNode(params);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 0u);
+  EXPECT_EQ(optimizer.GetStatistics(*a)->GetRequests(), samples);
+
+  // Params copied for a second request of the same chunk: both count, and
+  // each ends its own.
+  optimizer.GetNode(params);
+  auto copy = params;
+  optimizer.GetNode(copy);
+  EXPECT_NE(copy.lease, params.lease);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 2u);
+  optimizer.ReleaseNode(copy);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 1u);
+
+  // Never ended at all: dropped once past its own limits (connect timeout
+  // 3 s + timeout 1462 s + a minute), not before.
+  auto other = Params({a});
+  now += (3 + 1462 + 60) * 1000;
+  optimizer.GetNode(other);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 2u);
+  now += 1;
+  auto third = Params({a});
+  optimizer.GetNode(third);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 2u);  // params dropped, third counted
+  optimizer.ReleaseNode(params);
+  optimizer.ReleaseNode(other);
+  optimizer.ReleaseNode(third);
+  EXPECT_EQ(optimizer.GetInFlight(*a), 0u);
+}
+
+TEST(TransferOptimizerTest, SpeedIsTheHostThroughputAcrossItsRequests) {
+  // Four requests share node a for 4 s, 4 MB each: 1 MB/s per request, the
+  // node delivers 4 MB/s, and that is what its model learns.
+  std::uint64_t now = 0;
+  ProportionalGamblingTransferOptimizer optimizer(
+      Settings(), std::make_unique<MersenneTwisterRandomEngine>(1), [&] { return now; });
+  const auto a = MakeNode("a", "a");
+  std::vector<OptimizedRequestParams> requests(4, Params({a}));
+  for (auto& request : requests) optimizer.GetNode(request);
+  now = 4000;
+  for (auto& request : requests) {
+    optimizer.ReportResult(request, Status(HttpRequestResult::Success, 4000000), 4000);
+  }
+  const auto statistics =
+      std::dynamic_pointer_cast<ExponentialNormalNodeStatistics>(optimizer.GetStatistics(*a));
+  ASSERT_TRUE(statistics);
+  EXPECT_NEAR(statistics->GetDistribution().first, 4e6 * (1 - std::pow(0.7, 4)), 1e-3);
+
+  // A report without a counted request (no GetNode) is taken as alone on
+  // its node: its own speed.
+  const auto b = MakeNode("b", "b");
+  Feed(optimizer, {b}, 1, 1000000);
+  const auto alone =
+      std::dynamic_pointer_cast<ExponentialNormalNodeStatistics>(optimizer.GetStatistics(*b));
+  EXPECT_NEAR(alone->GetDistribution().first, 0.3 * 1000000, 1e-6);
+}
+
+TEST(TransferOptimizerTest, BusyNodesShareTheirSpeedWithOneMoreRequest) {
+  TestOptimizer optimizer(Settings(), std::make_unique<MersenneTwisterRandomEngine>(13));
+  const auto a = MakeNode("a", "a");
+  const auto b = MakeNode("b", "b");
+  Feed(optimizer, {a, b}, 6, 8000000);
+  const auto even = optimizer.EstimateWinProbabilities({a, b});
+  EXPECT_NEAR(even[0], 0.5, 0.15);
+  // Three requests on a: one more would get a quarter of its 8 MB/s, b's
+  // whole 8 MB/s goes to one more request there.
+  std::vector<OptimizedRequestParams> busy(3, Params({a}));
+  for (auto& request : busy) optimizer.GetNode(request);
+  const auto loaded = optimizer.EstimateWinProbabilities({a, b});
+  EXPECT_GT(loaded[1], 0.9);
+}
+
+TEST(TransferOptimizerTest, IdleNodesThatDeliverAreKeptBusy) {
+  std::uint64_t now = 0;
+  ProportionalGamblingTransferOptimizer optimizer(
+      Settings(), std::make_unique<MersenneTwisterRandomEngine>(17), [&] { return now; });
+  const auto fast = MakeNode("fast", "fast");
+  const auto slow = MakeNode("slow", "slow");
+  const std::vector<std::shared_ptr<NodeManifest>> nodes = {fast, slow};
+  Feed(optimizer, {fast}, 8, 32000000);
+  Feed(optimizer, {slow}, 8, 2000000);
+  // With fast busy, slow (1/16 of its speed) is idle and gets the request
+  // although the draw would give it to fast.
+  auto onFast = Params({fast});
+  optimizer.GetNode(onFast);
+  for (int i = 0; i < 20; ++i) {
+    auto params = Params(nodes);
+    optimizer.GetNode(params);
+    EXPECT_EQ(params.SelectedNode, slow);
+    EXPECT_FALSE(params.exploring);
+    optimizer.ReleaseNode(params);
+  }
+  // Once slow is busy too, the draw decides: fast with one request still
+  // offers more than slow with one.
+  auto onSlow = Params({slow});
+  optimizer.GetNode(onSlow);
+  int fastWins = 0;
+  for (int i = 0; i < 100; ++i) {
+    auto params = Params(nodes);
+    optimizer.GetNode(params);
+    fastWins += params.SelectedNode == fast;
+    optimizer.ReleaseNode(params);
+  }
+  EXPECT_GT(fastWins, 90);
+  optimizer.ReleaseNode(onSlow);
+
+  // A slow node whose last request failed is not preferred while idle.
+  optimizer.ReportResult(onSlow, Status(HttpRequestResult::Timeout, 0), 100);
+  fastWins = 0;
+  for (int i = 0; i < 100; ++i) {
+    auto params = Params(nodes);
+    optimizer.GetNode(params);
+    fastWins += params.SelectedNode == fast;
+    optimizer.ReleaseNode(params);
+  }
+  EXPECT_GT(fastWins, 90);
+
+  // Nor one below 1/32 of the best node.
+  const auto crawl = MakeNode("crawl", "crawl");
+  Feed(optimizer, {crawl}, 8, 500000);
+  fastWins = 0;
+  for (int i = 0; i < 100; ++i) {
+    auto params = Params({fast, crawl});
+    optimizer.GetNode(params);
+    fastWins += params.SelectedNode == fast;
+    optimizer.ReleaseNode(params);
+  }
+  EXPECT_GT(fastWins, 90);
+}
+
+TEST(TransferOptimizerTest, ChecksumFailureTurnsTheSuccessIntoAFailure) {
+  ProportionalGamblingTransferOptimizer optimizer(Settings(),
+                                                  std::make_unique<MersenneTwisterRandomEngine>(1));
+  ProportionalGamblingTransferOptimizer reference(Settings(),
+                                                  std::make_unique<MersenneTwisterRandomEngine>(1));
+  const auto a = MakeNode("a", "a");
+  Feed(optimizer, {a}, 3, 4000000);
+  Feed(reference, {a}, 3, 4000000);
+  auto params = Params({a});
+  optimizer.GetNode(params);
+  optimizer.ReportResult(params, Status(HttpRequestResult::Success, kMiB), 100);
+  Feed(optimizer, {a}, 1, 4000000);  // another request of the node ends first
+  optimizer.ReportChecksumFailure(params, kMiB, 100);
+  Feed(reference, {a}, 1, 0);
+  Feed(reference, {a}, 1, 4000000);
+
+  const auto statistics =
+      std::dynamic_pointer_cast<ExponentialNormalNodeStatistics>(optimizer.GetStatistics(*a));
+  const auto expected =
+      std::dynamic_pointer_cast<ExponentialNormalNodeStatistics>(reference.GetStatistics(*a));
+  EXPECT_DOUBLE_EQ(statistics->GetDistribution().first, expected->GetDistribution().first);
+  EXPECT_DOUBLE_EQ(statistics->GetDistribution().second, expected->GetDistribution().second);
+  EXPECT_EQ(statistics->GetRequests(), 4u);
+  EXPECT_EQ(statistics->GetErrors(), 1u);
+  EXPECT_EQ(statistics->GetSuccessBytes(), 4u * 4000000);
+  EXPECT_EQ(statistics->GetBytes(), 4u * 4000000 + kMiB);
+
+  // The same chunk reported twice counts once.
+  optimizer.ReportChecksumFailure(params, kMiB, 100);
+  EXPECT_EQ(statistics->GetErrors(), 1u);
+  EXPECT_DOUBLE_EQ(statistics->GetDistribution().first, expected->GetDistribution().first);
+
+  // A request the optimizer never counted: its node takes a new failure.
+  const auto b = MakeNode("b", "b");
+  Feed(optimizer, {b}, 2, 1000);
+  auto unknown = Params({b});
+  unknown.SelectedNode = b;
+  optimizer.ReportChecksumFailure(unknown, 1000, 1);
+  const auto other =
+      std::dynamic_pointer_cast<ExponentialNormalNodeStatistics>(optimizer.GetStatistics(*b));
+  EXPECT_EQ(other->GetCount(), 3u);
+  EXPECT_TRUE(other->LastFailed());
+  EXPECT_EQ(other->GetErrors(), 1u);
+  EXPECT_EQ(other->GetRequests(), 1u);
 }
 
 TEST(TransferOptimizerTest, SamplingDrawsTrialsPerNodeBoundedByMaxTrials) {

@@ -30,4 +30,10 @@ void NodeStatistics::Record(std::uint64_t bytes, std::uint32_t timeMs, bool fail
   }
 }
 
+void NodeStatistics::RecordChecksumFailure(std::uint64_t bytes) {
+  requests_.Subtract(1);
+  successBytes_.Subtract(bytes);
+  errors_.Add(1);
+}
+
 }  // namespace velmo

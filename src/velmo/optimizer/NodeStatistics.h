@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -17,6 +18,13 @@ template <typename T>
 class ReportedCounter {
  public:
   void Add(T amount) { value_.fetch_add(amount, std::memory_order_relaxed); }
+  // Takes `amount` back, stopping at 0: a correction never wraps the counter.
+  void Subtract(T amount) {
+    T current = value_.load(std::memory_order_relaxed);
+    while (!value_.compare_exchange_weak(current, current - std::min(current, amount),
+                                         std::memory_order_relaxed)) {
+    }
+  }
   T Load() const { return value_.load(std::memory_order_relaxed); }
 
   // The value minus the value at the previous TakeDelta (0 at the start);
@@ -60,6 +68,13 @@ class NodeStatistics : public OutputManifest {
   // Takes in one request: its body bytes, its duration (counted as at least
   // 1 ms) and whether it failed. A failure's bytes count in Bytes only.
   virtual void Record(std::uint64_t bytes, std::uint32_t timeMs, bool failed);
+
+  // Turns one request already recorded as a success of `bytes` into a
+  // failure: its chunk arrived complete but failed its checksum. Requests and
+  // successful bytes lose it (never below 0), errors gain it; bytes and
+  // request time stay, the bytes did arrive. Report deltas taken since then
+  // see the success taken back only in the counters nothing takes deltas of.
+  void RecordChecksumFailure(std::uint64_t bytes);
 
   std::uint32_t GetRequests() const { return requests_.Load(); }
   std::uint32_t GetErrors() const { return errors_.Load(); }

@@ -35,6 +35,10 @@ struct OptimizedRequestParams {
   bool limitsCanGrow = false;
   // The node was chosen to explore it (too few speed samples).
   bool exploring = false;
+  // The optimizer's name for the request GetNode chose a node for: it counts
+  // the request against the node while it runs (0: none yet). Each GetNode
+  // sets a new one; ReportResult or ReleaseNode ends the count.
+  std::uint64_t lease = 0;
   // Copied into the HTTP request under the same names (seconds, bytes per
   // second, seconds).
   std::int32_t connectTimeout = 0;

@@ -36,9 +36,31 @@ class TransferOptimizer {
 
   // Takes in the outcome of one chunk request: its final HTTP status and its
   // duration in milliseconds. Adapts the time limits (unless the node was
-  // being explored), then updates the statistics.
+  // being explored), then updates the statistics and ends the request's count
+  // against its node.
   virtual void ReportResult(const OptimizedRequestParams& params, const HttpRequestStatus& status,
                             std::int32_t requestTimeMs);
+
+  // Ends the count of a request against its node without learning anything
+  // from it: for a request that was cancelled or interrupted, that threw, or
+  // was never started after GetNode.
+  //
+  // Every GetNode must be followed, on every path, by ReportResult or by
+  // ReleaseNode for the same params; calling either again, or both, is
+  // harmless (the second call finds nothing to end). GetNode gives the
+  // params a new lease and leaves an earlier one alone, so params copied for
+  // a second request of the same chunk count both. A request still counted
+  // long after its own time limits is dropped, so a missed call skews the
+  // counts for a while but never for good.
+  virtual void ReleaseNode(const OptimizedRequestParams& params) = 0;
+
+  // The request of `params`, reported by ReportResult as a success of `bytes`
+  // bytes in `requestTimeMs`, delivered a chunk that failed its checksum: the
+  // node's statistics now count it as a failure, so the node loses weight as
+  // it would for a failed request. Call it after that ReportResult, once per
+  // bad chunk, before the params go to another GetNode.
+  virtual void ReportChecksumFailure(const OptimizedRequestParams& params, std::uint64_t bytes,
+                                     std::int32_t requestTimeMs) = 0;
 
   // The statistics kept for a node: here the node's own counters.
   virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);

@@ -98,6 +98,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
       std::lock_guard<std::mutex> lock(mutex_);
       request_.reset();
     }
+    workInterface->GetBehavior().optimizer->ReleaseNode(params_);
     return UnexpectedFailureStatus();
   }
 }
@@ -167,6 +168,8 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   }
   if (result == WorkResult::Success || result == WorkResult::RetryableError) {
     behavior.optimizer->ReportResult(params_, status, requestTimeMs);
+  } else {
+    behavior.optimizer->ReleaseNode(params_);
   }
   if (result != WorkResult::Interrupted) params_.DropSelectedNode();
   if (status.result == HttpRequestResult::Timeout && params_.limitsCanGrow) {
