@@ -13,6 +13,8 @@
 #include "velmo/file/ChunkBufferPool.h"
 #include "velmo/file/PosixSharedFileFactory.h"
 #include "velmo/file/SharedFile.h"
+#include "velmo/optimizer/OptimizedRequestParams.h"
+#include "velmo/optimizer/TransferOptimizer.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
 #include "velmo/transfer/TransferWorkInterface.h"
 #include "velmo/transfer/works/ChecksumStatusData.h"
@@ -24,9 +26,27 @@
 namespace velmo {
 namespace {
 
+// Records which requests were blamed for wrong bytes.
+class BlameRecordingOptimizer : public TransferOptimizer {
+ public:
+  BlameRecordingOptimizer() : TransferOptimizer(EngineSettings(1)) {}
+  void GetNode(OptimizedRequestParams&) override {}
+  void ReleaseNode(const OptimizedRequestParams&) override {}
+  void ReportChecksumFailure(const OptimizedRequestParams& params, std::uint64_t bytes,
+                             std::int32_t) override {
+    blamed.emplace_back(params.lease, bytes);
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> blamed;  // lease, bytes
+
+ protected:
+  void UpdateStatistics(std::unique_lock<std::mutex>&, const OptimizedRequestParams&,
+                        const HttpRequestStatus&, std::int32_t) override {}
+};
+
 // Only what a chunk's simple works ask for: the behavior and the parameters.
 class ChunkOnlyWorkInterface : public TransferWorkInterface {
  public:
+  explicit ChunkOnlyWorkInterface(TransferOptimizer* optimizer) { behavior_.optimizer = optimizer; }
   TransferParams GetParams() override { return params_; }
   const TransferParams& GetParamsRef() override { return params_; }
   const TransferBehavior& GetBehavior() override { return behavior_; }
@@ -90,7 +110,9 @@ class ChunkVerificationTest : public ::testing::Test {
   test::TempDir dir_;
   PosixSharedFileFactory files_;
   ChunkBufferPool pool_{1024, 4096};
-  std::shared_ptr<TransferWorkInterface> face_ = std::make_shared<ChunkOnlyWorkInterface>();
+  BlameRecordingOptimizer optimizer_;
+  std::shared_ptr<TransferWorkInterface> face_ =
+      std::make_shared<ChunkOnlyWorkInterface>(&optimizer_);
   std::shared_ptr<CountingProgress> progress_ = std::make_shared<CountingProgress>();
   std::shared_ptr<TransferSharedFileData> fileData_;
   std::shared_ptr<TransferSharedMapData> chunk_;
@@ -101,12 +123,15 @@ TEST_F(ChunkVerificationTest, WrongBytesNeverReachTheFileAndBlameTheirNode) {
   MakeChunk(good);
   ASSERT_TRUE(fileData_->created);
   chunk_->nodeIndex = 2;
+  chunk_->lastLease = 7;
   Receive(std::string(31, 'g') + "X");
   const WorkStatus failed = Verify();
   EXPECT_EQ(failed.result, WorkResult::Error);
   ASSERT_TRUE(std::dynamic_pointer_cast<ChecksumStatusData>(failed.data));
   EXPECT_EQ(Disk(), std::string(64, '\0'));
   EXPECT_EQ(chunk_->badNodeMask, 1u << 2);
+  ASSERT_EQ(optimizer_.blamed.size(), 1u);  // the request that sent them, as a failure
+  EXPECT_EQ(optimizer_.blamed[0], std::make_pair(std::uint64_t{7}, std::uint64_t{32}));
   EXPECT_EQ(chunk_->received->Received(), 0u);  // rewound for the next request
   EXPECT_EQ(progress_->progress, 0u);
 
@@ -119,6 +144,7 @@ TEST_F(ChunkVerificationTest, WrongBytesNeverReachTheFileAndBlameTheirNode) {
   EXPECT_EQ(pool_.LentBytes(), 0u);
   EXPECT_EQ(progress_->verified, 32u);
   EXPECT_EQ(chunk_->badNodeMask, 1u << 2);
+  EXPECT_EQ(optimizer_.blamed.size(), 1u);
 }
 
 TEST_F(ChunkVerificationTest, AShortResponseIsNotAChunkEvenIfItsChecksumMatches) {
@@ -139,6 +165,7 @@ TEST_F(ChunkVerificationTest, ACreatedFileIsNotReadAndAnEarlierRunsBytesAre) {
   chunk_->lastStatus = HttpRequestStatus(HttpRequestResult::Success, 0);
   EXPECT_EQ(Verify().result, WorkResult::Error);
   EXPECT_EQ(chunk_->badNodeMask, 0u);
+  EXPECT_TRUE(optimizer_.blamed.empty());
 
   // A file an earlier run filled: mapped and checked in place.
   fileData_.reset();

@@ -8,6 +8,8 @@
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/MemoryMappedFileData.h"
 #include "velmo/file/SharedFile.h"
+#include "velmo/optimizer/OptimizedRequestParams.h"
+#include "velmo/optimizer/TransferOptimizer.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
@@ -168,6 +170,14 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
       if (auto tail = workInterface->GetTailTracker()) tail->Dropped(chunk);
     }
     if (fromNetwork && chunk.lastStatus.result == HttpRequestResult::Success) {
+      // The node that sent wrong bytes is charged with a failure, so the
+      // optimizer stops rewarding a fast node for fast garbage.
+      if (TransferOptimizer* optimizer = workInterface->GetBehavior().optimizer) {
+        OptimizedRequestParams blamed;
+        blamed.SelectedNode = chunk.lastNode;
+        blamed.lease = chunk.lastLease;
+        optimizer->ReportChecksumFailure(blamed, chunk.lastStatus.bytes, chunk.lastRequestTimeMs);
+      }
       const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(chunk.nodeIndex) % 32u);
       if ((chunk.badNodeMask & bit) == 0) {
         chunk.badNodeMask |= bit;

@@ -148,6 +148,7 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
     // A tail request of this chunk won (and cancelled this one): its copy is
     // in the file. What this request received is waste, not a failure.
     if (tail) tail->AddWasted(status.bytes);
+    behavior.optimizer->ReleaseNode(params_);
     params_.DropSelectedNode();
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();
@@ -160,6 +161,9 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   const auto found = std::find(nodes.begin(), nodes.end(), params_.SelectedNode);
   chunk.nodeIndex = static_cast<std::int32_t>(found - nodes.begin());
   chunk.lastStatus = status;
+  chunk.lastNode = params_.SelectedNode;
+  chunk.lastLease = params_.lease;
+  chunk.lastRequestTimeMs = requestTimeMs;
   chunk.position = chunk.received->GetPosition();
 
   if (auto statistics = params_.SelectedNode->GetStatistics()) {

@@ -114,6 +114,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
     request_ = request;
   }
   if (!tail->SetSecondRequest(target, request) || IsInterrupted()) {
+    behavior.optimizer->ReleaseNode(params);
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();
     return WorkStatus(WorkResult::Success, nullptr);
@@ -130,12 +131,18 @@ WorkStatus TailRequestChunkWork::Attempt() {
       statistics->Record(status.bytes, elapsed, status.result != HttpRequestResult::Success);
     }
     behavior.optimizer->ReportResult(params, status, static_cast<std::int32_t>(elapsed));
+  } else {
+    behavior.optimizer->ReleaseNode(params);
   }
 
   bool won = false;
   std::uint64_t wasted = status.bytes;
-  if (status.result == HttpRequestResult::Success && bytes.Complete() &&
-      bytes.Crc32() == target.expectedChecksum && target.CommitVerified(bytes)) {
+  const bool good = bytes.Complete() && bytes.Crc32() == target.expectedChecksum;
+  if (status.result == HttpRequestResult::Success && !good) {
+    behavior.optimizer->ReportChecksumFailure(params, status.bytes,
+                                              static_cast<std::int32_t>(elapsed));
+  }
+  if (status.result == HttpRequestResult::Success && good && target.CommitVerified(bytes)) {
     won = true;
     // The first request's bytes so far are the waste now; it stops at once.
     wasted = std::min(target.fileProgressBytes.load(), target.Size());

@@ -13,6 +13,7 @@
 namespace velmo {
 
 class BufferedChunkData;
+class NodeManifest;
 class MemoryMappedFileData;
 class TransferProgressUpdater;
 
@@ -64,6 +65,11 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   std::uint32_t badNodeCount = 0;  // bits set in badNodeMask
   std::int32_t nodeIndex = 0;      // node of the last request
   HttpRequestStatus lastStatus;
+  // The node, optimizer lease and duration of the last request, so that a
+  // chunk failing its check can be blamed on the node that sent it.
+  std::shared_ptr<NodeManifest> lastNode;
+  std::uint64_t lastLease = 0;
+  std::int32_t lastRequestTimeMs = 0;
   std::uint64_t position = 0;  // the view's position after the last request
   // Set once the chunk's bytes are verified in the file, by whichever request.
   std::atomic<bool> verified{false};
