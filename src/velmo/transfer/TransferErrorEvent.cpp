@@ -20,6 +20,7 @@ TransferErrorEvent::TransferErrorEvent(const TransferEventContext& context, std:
       cause_(std::move(cause)) {}
 
 void TransferErrorEvent::DescribeLog(boost::property_tree::ptree& record) const {
+  if (error_ == TransferError::None) return;
   using Path = boost::property_tree::ptree::path_type;
   record.put(Path("error", '\0'), ErrorName(error_));
   record.put(Path("cause", '\0'), cause_);

@@ -27,7 +27,8 @@ class TransferErrorEvent : public TransferEvent {
                      std::string errorText, TransferState state, TransferDeltas deltas,
                      TransferError error = TransferError::None, std::string cause = std::string());
 
-  // "error" = the error's name, "cause" = what failed and why.
+  // "error" = the error's name, "cause" = what failed and why; nothing when
+  // the transfer's record holds no error.
   void DescribeLog(boost::property_tree::ptree& record) const override;
 
   const ErrorAnalyticsRequest request_;

@@ -18,7 +18,6 @@ TransferExceptionData::TransferExceptionData(TransferError error, std::exception
 void TransferExceptionData::Describe(boost::property_tree::ptree& out) const {
   out.put("transferError", ToString(error_));
   WorkExceptionData::Describe(out);
-  out.put("cause", GetCause());
 }
 
 std::string TransferExceptionData::GetCause() const {
