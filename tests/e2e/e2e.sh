@@ -9,7 +9,15 @@
 #              (SIGINT) suspends and prints the id;
 #   bootstrap  velmo-bootstrap (console view) downloads both demo packages
 #              from the same three nodes (the second one corrupt) and starts
-#              the sample program with the designed parameters.
+#              the sample program with the designed parameters;
+#   tools      --version on the three programs; a node list answering 403
+#              names its URL and the status; --json gives JSON lines from
+#              start to end; --list and --discard; a transfer killed with
+#              SIGKILL resumes without --host from the host it started with;
+#   install    cmake --install lays out bin/, the manual pages and the bash
+#              completions;
+#   package    scripts/package leaves a .deb with usr/bin/velmo-fetch and a
+#              Depends field.
 #
 #   e2e.sh SCENARIO SOURCE_DIR BINARY_DIR
 set -euo pipefail
@@ -17,7 +25,10 @@ set -euo pipefail
 scenario=$1
 src=$2
 bin=$3
-[ -x /usr/sbin/nginx ] || command -v nginx >/dev/null || { echo "SKIP: nginx is not installed"; exit 77; }
+case $scenario in
+install | package) ;;
+*) [ -x /usr/sbin/nginx ] || command -v nginx >/dev/null || { echo "SKIP: nginx is not installed"; exit 77; } ;;
+esac
 
 publish="$bin/tools/velmo-publish/velmo-publish"
 fetch="$bin/tools/velmo-fetch/velmo-fetch"
@@ -170,6 +181,114 @@ bootstrap)
   cmp -s "$sample" "$TMPDIR/Orvanta/Pellaris/velmo-sample-downloader" ||
     fail "the downloaded program differs from the published one"
   echo "nodes served $(served 1 /packages/), $(served 2 /packages/) (corrupt), $(served 3 /packages/) bytes"
+  ;;
+tools)
+  for program in "$fetch" "$publish" "$bootstrap"; do
+    name=$(basename "$program")
+    out=$("$program" --version) || fail "$name --version exited with $?"
+    [[ $out =~ ^$name\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$name --version printed '$out'"
+  done
+  "$fetch" --help | grep -qF "$TMPDIR/Orvanta/Pellaris/transfers" ||
+    fail "velmo-fetch --help does not name the transfers folder"
+  make_package 4
+  mkdir -p "$work/q"
+  head -c 5000 /dev/urandom >"$work/q/q.bin"
+  "$publish" package --partner q --package qpkg --version 1 --name Q --out "$work/tree" \
+    "$work/q" >/dev/null
+  serve --deny /nodes/q.xml --limit-rate 1=100k --limit-rate 2=100k --limit-rate 3=100k
+  nodes_for p
+  nodes_for q
+  host="127.0.0.1:$manifest"
+
+  # A node list the server refuses: the message names the URL and the status.
+  set +e
+  "$fetch" --host "$host" --partner q --package qpkg --dest "$work/dq" 2>"$work/403.err"
+  status=$?
+  "$fetch" --json --host "$host" --partner q --package qpkg --dest "$work/dq" >"$work/403.json"
+  set -e
+  cat "$work/403.err"
+  [ "$status" = 2 ] || fail "a refused node list exited with $status, not 2 (ManifestError)"
+  grep -qF "ManifestError: node list http://$host/nodes/q.xml" "$work/403.err" ||
+    fail "the message does not name the node list's URL"
+  grep -qF "HTTP 403" "$work/403.err" || fail "the message does not name the 403"
+  jq -e -s '.[0].event == "start" and .[-1].event == "end" and
+    .[-1].error.name == "ManifestError" and (.[-1].error.cause | contains("HTTP 403"))' \
+    "$work/403.json" >/dev/null || fail "the --json end event lacks the error: $(cat "$work/403.json")"
+
+  # --json: JSON lines, start first, progress every second, nodes, end last.
+  "$fetch" --json --host "$host" --partner p --package pkg --dest "$work/d1" >"$work/run.json" ||
+    fail "velmo-fetch --json exited with $?"
+  jq -c . "$work/run.json" >/dev/null || fail "--json output is not JSON lines"
+  total=$(find "$work/src" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+  jq -e -s --argjson total "$total" '
+    .[0].event == "start" and .[0].files == 4 and .[0].totalBytes == $total and
+    .[0].version == "1" and
+    ([.[] | select(.event == "progress")] | length) >= 2 and
+    (.[-2].event == "nodes") and (.[-2].nodes | length) == 3 and
+    ([.[-2].nodes[].bytes] | add) >= $total and
+    .[-1].event == "end" and .[-1].state == "Completed" and .[-1].error == null and
+    ([.[] | .event] | map(select(. == "start" or . == "end")) | length) == 2' \
+    "$work/run.json" >/dev/null || fail "unexpected --json events: $(head -c 2000 "$work/run.json")"
+  compare_tree "$work/d1"
+
+  # Killed mid-transfer, then resumed without --host: the transfer goes back to
+  # the host it was started with, not the build's default.
+  default_host=$("$fetch" --help | sed -n 's/.*default: the build.s own, \(.*\);$/\1/p')
+  [ "$default_host" != "$host" ] || fail "the test host is the build's default host"
+  "$fetch" --quiet --host "$host" --partner p --package pkg --dest "$work/d2" &
+  pid=$!
+  sleep 2
+  kill -9 "$pid"
+  wait "$pid" 2>/dev/null || true
+  "$fetch" --list >"$work/list.txt"
+  cat "$work/list.txt"
+  id=$(awk -v d="$work/d2" '$3 == d {print $1}' "$work/list.txt")
+  [ -n "$id" ] || fail "--list does not show the killed transfer"
+  grep "$work/d1" "$work/list.txt" | grep -q "Completed" || fail "--list does not show d1 as Completed"
+  "$fetch" --resume "$id" || fail "velmo-fetch --resume without --host exited with $?"
+  compare_tree "$work/d2"
+
+  # --discard forgets a transfer; --delete-files also removes its files.
+  d1=$(awk -v d="$work/d1" '$3 == d {print $1}' "$work/list.txt")
+  "$fetch" --discard "$d1" --delete-files || fail "--discard exited with $?"
+  [ ! -e "$work/d1/big.bin" ] && [ ! -e "$work/d1/sub" ] || fail "--delete-files left files"
+  "$fetch" --list | grep -q "$d1" && fail "--list still shows a discarded transfer"
+  "$fetch" --discard "$id" || fail "--discard exited with $?"
+  [ -f "$work/d2/big.bin" ] || fail "--discard without --delete-files removed files"
+  set +e
+  "$fetch" --discard "$id" 2>/dev/null
+  status=$?
+  set -e
+  [ "$status" = 66 ] || fail "discarding an unknown id exited with $status"
+  ;;
+install)
+  cmake --install "$bin" --prefix "$work/inst" >/dev/null || fail "cmake --install failed"
+  for f in bin/velmo-fetch bin/velmo-publish share/man/man1/velmo-fetch.1 \
+    share/man/man1/velmo-publish.1 share/bash-completion/completions/velmo-fetch; do
+    [ -f "$work/inst/$f" ] || fail "cmake --install did not install $f"
+  done
+  "$work/inst/bin/velmo-fetch" --version | grep -q '^velmo-fetch ' ||
+    fail "the installed velmo-fetch does not run"
+  if command -v man >/dev/null; then
+    man -l "$work/inst/share/man/man1/velmo-fetch.1" 2>&1 >/dev/null | grep . &&
+      fail "the manual page has formatting warnings"
+  fi
+  bash -n "$work/inst/share/bash-completion/completions/velmo-fetch" ||
+    fail "the bash completion does not parse"
+  ;;
+package)
+  command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null ||
+    { echo "SKIP: dpkg-dev is not installed"; exit 77; }
+  deb=$("$src/scripts/package" --build-dir "$bin" --out "$work/dist" 2>/dev/null | tail -n 1) ||
+    fail "scripts/package failed"
+  [ -f "$deb" ] && [ "$(dirname "$deb")" = "$work/dist" ] || fail "no .deb in the output folder"
+  contents=$(dpkg-deb -c "$deb")
+  grep -q ' ./usr/bin/velmo-fetch$' <<<"$contents" || fail "the .deb has no usr/bin/velmo-fetch"
+  grep -q ' ./usr/share/man/man1/velmo-fetch.1.gz$' <<<"$contents" ||
+    fail "the .deb has no manual page"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "Depends: $depends"
+  [[ $depends == *libcurl* && $depends == *libc6* ]] || fail "Depends lacks libcurl or libc6"
   ;;
 *)
   fail "unknown scenario $scenario"

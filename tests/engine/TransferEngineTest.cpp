@@ -397,3 +397,38 @@ TEST_F(TransferEngineTest, UnknownIdsAndShutdown) {
 
 }  // namespace
 }  // namespace velmo
+
+namespace velmo {
+namespace {
+
+// A refused node list fails the transfer with a cause that names the document
+// and the HTTP status, in the status and in the work log alike.
+TEST_F(TransferEngineTest, ARefusedNodeListNamesItsUrlAndStatus) {
+  package_.Serve(manifests_, Nodes());
+  const std::string path = "/nodes/" + package_.partnerId + ".xml";
+  manifests_.SetStatuses(path, {403, 403, 403, 403});
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, temp_ / "a");
+  EXPECT_EQ(status.error, TransferError::ManifestError);
+  EXPECT_FALSE(status.retryable);
+  EXPECT_NE(status.errorCause.find("node list http://" + manifests_.Host() + path),
+            std::string::npos)
+      << status.errorCause;
+  EXPECT_NE(status.errorCause.find("HTTP 403"), std::string::npos) << status.errorCause;
+  engine.reset();  // flushes the work log
+
+  bool logged = false;
+  for (const auto& entry : fs::directory_iterator(temp_ / "velmo-test/logs")) {
+    std::istringstream in(ReadFile(entry.path().string()));
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("\"FatalError\"") == std::string::npos) continue;
+      EXPECT_NE(line.find("\"error\":\"ManifestError\""), std::string::npos) << line;
+      EXPECT_NE(line.find("HTTP 403"), std::string::npos) << line;
+      logged = true;
+    }
+  }
+  EXPECT_TRUE(logged) << "no FatalError record in the work log";
+}
+
+}  // namespace
+}  // namespace velmo

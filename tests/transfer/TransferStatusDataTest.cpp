@@ -137,31 +137,35 @@ TransferError CodeOf(const WorkStatus& status) {
 }
 
 TEST(TransferFailureStatusTest, FileFailuresAreRetryableOnlyWhenTheTroubleMayGoAway) {
-  WorkStatus full = StatusOf(FileFailureStatus, Captured(FileInsufficientSpaceException()));
+  WorkStatus full =
+      StatusOf([] { return FileFailureStatus(); }, Captured(FileInsufficientSpaceException()));
   EXPECT_EQ(full.result, WorkResult::RetryableError);
   EXPECT_EQ(CodeOf(full), TransferError::InsufficientDiskSpace);
   EXPECT_NE(dynamic_cast<const TransferFileExceptionData*>(full.data.get()), nullptr);
 
-  WorkStatus badPath = StatusOf(FileFailureStatus, Captured(FileBadPathException()));
+  WorkStatus badPath =
+      StatusOf([] { return FileFailureStatus(); }, Captured(FileBadPathException()));
   EXPECT_EQ(badPath.result, WorkResult::Fatal);
   EXPECT_EQ(CodeOf(badPath), TransferError::FileAccessError);
 }
 
 TEST(TransferFailureStatusTest, ManifestFailuresInTheirOrder) {
-  WorkStatus stream = StatusOf(ManifestFailureStatus, Captured(ManifestStreamException("")));
+  WorkStatus stream =
+      StatusOf([] { return ManifestFailureStatus(); }, Captured(ManifestStreamException("")));
   EXPECT_EQ(stream.result, WorkResult::RetryableError);
   EXPECT_EQ(CodeOf(stream), TransferError::ConnectionError);
 
   for (auto e : {Captured(ManifestParseException("")), Captured(ManifestLocatorException("")),
                  Captured(ManifestOverflowException(""))}) {
-    WorkStatus status = StatusOf(ManifestFailureStatus, e);
+    WorkStatus status = StatusOf([] { return ManifestFailureStatus(); }, e);
     EXPECT_EQ(status.result, WorkResult::Fatal);
     EXPECT_EQ(CodeOf(status), TransferError::ManifestError);
   }
-  WorkStatus memory = StatusOf(ManifestFailureStatus, Captured(std::bad_alloc()));
+  WorkStatus memory = StatusOf([] { return ManifestFailureStatus(); }, Captured(std::bad_alloc()));
   EXPECT_EQ(memory.result, WorkResult::Fatal);
   EXPECT_EQ(CodeOf(memory), TransferError::OutOfMemory);
-  WorkStatus other = StatusOf(ManifestFailureStatus, Captured(std::runtime_error("r")));
+  WorkStatus other =
+      StatusOf([] { return ManifestFailureStatus(); }, Captured(std::runtime_error("r")));
   EXPECT_EQ(other.result, WorkResult::Fatal);
   EXPECT_EQ(CodeOf(other), TransferError::UnexpectedError);
 }

@@ -13,16 +13,25 @@
 #include <string>
 #include <thread>
 
+#include "FetchOutput.h"
+#include "FetchRecord.h"
 #include "velmo/engine/EngineSettings.h"
 #include "velmo/engine/TransferEngine.h"
 #include "velmo/engine/TransferManager.h"
 #include "velmo/engine/UnspecifiedVersion.h"
+#include "velmo/manifest/NodeListManifest.h"
+#include "velmo/manifest/NodeManifest.h"
+#include "velmo/manifest/PackageManifest.h"
+#include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/platform/BuildValues.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/Transfer.h"
 #include "velmo/transfer/TransferStatus.h"
+#include "velmo/transfer/TransferWorkInterface.h"
 
 namespace {
+
+using velmo::fetch::FetchRecord;
 
 // Exit codes: 0 done; 1 + the transfer error's value for a failed transfer
 // (2..10), and these for everything else.
@@ -32,53 +41,87 @@ constexpr int kExitUnknownTransfer = 66;
 constexpr int kExitCanceled = 67;
 constexpr int kExitErrorBase = 1;
 
-const char kUsage[] =
-    "Usage: velmo-fetch --host HOST[:PORT] --partner ID --package ID [--version ID]\n"
-    "                   --dest DIR [--log-mask N] [--quiet]\n"
-    "       velmo-fetch --resume TRANSFER_ID [--host HOST[:PORT]] [--log-mask N] [--quiet]\n"
-    "\n"
-    "Downloads one package with Velmo's transfer engine: fetches the package\n"
-    "manifest from HOST (http://HOST/manifests/<package>/<version>.xml, or\n"
-    "current.xml without --version) and the partner's node list\n"
-    "(http://HOST/nodes/<partner>.xml), then fetches every chunk from the download\n"
-    "nodes, verifies it against its CRC-32 and writes it into DIR. Chunks that are\n"
-    "already valid in DIR are not fetched again.\n"
-    "\n"
-    "  --host HOST[:PORT]  manifest host (default: the build's own)\n"
-    "  --partner ID        partner the package belongs to\n"
-    "  --package ID        package to download\n"
-    "  --version ID        version to download (default: the current one)\n"
-    "  --dest DIR          destination folder (created if missing)\n"
-    "  --log-mask N        work-log levels to record (default -9: all but verbose)\n"
-    "  --quiet             no progress output\n"
-    "  --resume ID         restore a transfer suspended earlier (with Ctrl-C) and\n"
-    "                      complete it into the folder it was started with\n"
-    "\n"
-    "Progress goes to standard error: a one-line bar on a terminal, one line per\n"
-    "second otherwise. Ctrl-C suspends the transfer and prints its id; its state\n"
-    "is kept in the per-user temporary folder until it is resumed.\n"
-    "\n"
-    "Exit status: 0 when the package is complete; 1 + the transfer error otherwise:\n"
-    "  2 ManifestError      the manifest or node list is invalid or not the one asked for\n"
-    "  3 ConnectionError    the servers could not be reached or misbehaved\n"
-    "  4 OutOfMemory        5 InsufficientDiskSpace    6 FileAccessError\n"
-    "  7 ChecksumMismatch   8 FileError   9 RequestError   10 UnexpectedError\n"
-    "  64 bad command line, 65 suspended (Ctrl-C), 66 unknown transfer id,\n"
-    "  67 canceled.\n";
+std::string Usage(const velmo::EngineSettings& settings) {
+  const std::string temp = velmo::UserTempFolder();
+  const std::string folder = temp.empty() ? std::string("(none: set TMPDIR or HOME)") : temp;
+  return "Usage: velmo-fetch --host HOST[:PORT] --partner ID --package ID [--version ID]\n"
+         "                   --dest DIR [--json] [--log-mask N] [--quiet]\n"
+         "       velmo-fetch --resume TRANSFER_ID [--host HOST[:PORT]] [--json] [--log-mask N]\n"
+         "                   [--quiet]\n"
+         "       velmo-fetch --list\n"
+         "       velmo-fetch --discard TRANSFER_ID [--delete-files]\n"
+         "       velmo-fetch --version\n"
+         "\n"
+         "Downloads one package with Velmo's transfer engine: fetches the package\n"
+         "manifest from HOST (http://HOST/manifests/<package>/<version>.xml, or\n"
+         "current.xml without --version) and the partner's node list\n"
+         "(http://HOST/nodes/<partner>.xml), then fetches every chunk from the download\n"
+         "nodes, verifies it against its CRC-32 and writes it into DIR. Chunks that are\n"
+         "already valid in DIR are not fetched again.\n"
+         "\n"
+         "  --host HOST[:PORT]  manifest host (default: the build's own, " +
+         std::string(velmo::build::kManifestHost) +
+         ";\n"
+         "                      with --resume: the host the transfer was started with)\n"
+         "  --partner ID        partner the package belongs to\n"
+         "  --package ID        package to download\n"
+         "  --version ID        version to download (default: the current one); alone,\n"
+         "                      --version prints velmo-fetch's own version\n"
+         "  --dest DIR          destination folder (created if missing)\n"
+         "  --json              JSON lines on standard output instead of the progress:\n"
+         "                      start, progress (every second), nodes, end\n"
+         "  --log-mask N        work-log levels to record (default -9: all but verbose)\n"
+         "  --quiet             no progress output\n"
+         "  --resume ID         restore a transfer suspended earlier (Ctrl-C, a crash) and\n"
+         "                      complete it into the folder it was started with\n"
+         "  --list              list the stored transfers: id, package, folder, bytes\n"
+         "                      done of total, state\n"
+         "  --discard ID        forget a stored transfer; its files stay unless\n"
+         "                      --delete-files is given too\n"
+         "\n"
+         "Progress goes to standard error: a one-line bar on a terminal, one line per\n"
+         "second otherwise (\"12% 123.4 MiB of 1.0 GiB, 45.6 MiB/s, 20 s left\"). Errors\n"
+         "name the error and its cause: the document's URL and the HTTP status or\n"
+         "libcurl's message, or the file and the system's message.\n"
+         "\n"
+         "Ctrl-C suspends the transfer and prints its id. Transfers are kept in\n"
+         "  " +
+         velmo::JoinPath(folder, settings.transfersFolder) +
+         "\n"
+         "below the temporary folder (" +
+         folder +
+         ":\n"
+         "$TMPDIR, else $XDG_CACHE_HOME, else ~/.cache); the work log goes to\n"
+         "  " +
+         velmo::JoinPath(folder, settings.logsFolder) +
+         "\n"
+         "\n"
+         "Exit status: 0 when the package is complete; 1 + the transfer error otherwise:\n"
+         "  2 ManifestError      the manifest or node list is invalid or not the one asked for\n"
+         "  3 ConnectionError    the servers could not be reached or misbehaved\n"
+         "  4 OutOfMemory        5 InsufficientDiskSpace    6 FileAccessError\n"
+         "  7 ChecksumMismatch   8 FileError   9 RequestError   10 UnexpectedError\n"
+         "  64 bad command line, 65 suspended (Ctrl-C), 66 unknown transfer id,\n"
+         "  67 canceled.\n";
+}
 
 std::atomic<bool> gInterrupted{false};
 
 void OnInterrupt(int) { gInterrupted = true; }
 
 struct Options {
-  std::string host;
+  std::string host;  // empty: not given
   std::string partner;
   std::string package;
   std::string version = velmo::UnspecifiedVersion;
   std::string dest;
   std::string resume;
+  std::string discard;
   std::int32_t logMask = -9;
   bool quiet = false;
+  bool json = false;
+  bool list = false;
+  bool deleteFiles = false;
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -86,9 +129,14 @@ struct Options {
   std::exit(kExitUsage);
 }
 
-Options Parse(int argc, char** argv) {
+Options Parse(int argc, char** argv, const velmo::EngineSettings& settings) {
   Options options;
-  options.host = velmo::build::kManifestHost;
+  // Alone, --version asks for the program's version; with a value it names the
+  // package version, as it always has.
+  if (argc == 2 && (std::string(argv[1]) == "--version" || std::string(argv[1]) == "-V")) {
+    std::cout << "velmo-fetch " << VELMO_VERSION << "\n";
+    std::exit(0);
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = [&]() -> std::string {
@@ -96,10 +144,11 @@ Options Parse(int argc, char** argv) {
       return argv[++i];
     };
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << Usage(settings);
       std::exit(0);
     } else if (arg == "--host") {
       options.host = value();
+      if (options.host.empty()) UsageError("--host needs a HOST[:PORT], not ''");
     } else if (arg == "--partner") {
       options.partner = value();
     } else if (arg == "--package") {
@@ -110,6 +159,14 @@ Options Parse(int argc, char** argv) {
       options.dest = value();
     } else if (arg == "--resume") {
       options.resume = value();
+    } else if (arg == "--discard") {
+      options.discard = value();
+    } else if (arg == "--delete-files") {
+      options.deleteFiles = true;
+    } else if (arg == "--list") {
+      options.list = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--log-mask") {
@@ -124,8 +181,11 @@ Options Parse(int argc, char** argv) {
       UsageError("unknown argument '" + arg + "'");
     }
   }
-  if (options.host.empty()) UsageError("no manifest host: give --host HOST[:PORT]");
-  if (options.resume.empty()) {
+  const int modes =
+      (options.list ? 1 : 0) + (options.discard.empty() ? 0 : 1) + (options.resume.empty() ? 0 : 1);
+  if (modes > 1) UsageError("--list, --discard and --resume exclude each other");
+  if (options.deleteFiles && options.discard.empty()) UsageError("--delete-files needs --discard");
+  if (modes == 0) {
     if (options.partner.empty()) UsageError("--partner is required");
     if (options.package.empty()) UsageError("--package is required");
     if (options.dest.empty()) UsageError("--dest is required");
@@ -133,119 +193,270 @@ Options Parse(int argc, char** argv) {
   return options;
 }
 
-std::string Megabytes(std::uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return text;
-}
-
-std::string Remaining(std::int32_t seconds) {
-  if (seconds < 0) return "--:--";
-  char text[32];
-  if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);
-  }
-  return text;
-}
-
-class Progress {
+// Everything a run shows: the progress on standard error, or the JSON lines on
+// standard output.
+class Reporter {
  public:
-  explicit Progress(bool quiet) : quiet_(quiet), terminal_(::isatty(STDERR_FILENO) == 1) {}
+  Reporter(bool quiet, bool json)
+      : quiet_(quiet || json), json_(json), terminal_(::isatty(STDERR_FILENO) == 1) {}
 
-  void Show(const velmo::TransferStatus& status) {
-    if (quiet_ || status.totalBytes == 0) return;
+  bool Json() const { return json_; }
+
+  void Start(const velmo::TransferStatus& status, const std::string& version, bool known,
+             std::uint64_t files) {
+    if (started_) return;
+    started_ = true;
+    if (json_) Line(velmo::fetch::StartEvent(status, version, known, files));
+  }
+
+  void Progress(const velmo::TransferStatus& status) {
     const auto now = std::chrono::steady_clock::now();
-    const int percent = static_cast<int>(status.progressBytes * 100 / status.totalBytes);
+    const bool due = now - last_ >= std::chrono::seconds(1);
+    if (json_) {
+      if (due && started_) {
+        Line(velmo::fetch::ProgressEvent(status));
+        last_ = now;
+      }
+      return;
+    }
+    if (quiet_ || status.totalBytes == 0) return;
+    const std::string line = velmo::fetch::ProgressLine(status);
     if (terminal_) {
-      constexpr int kWidth = 30;
-      std::string bar(static_cast<std::size_t>(percent * kWidth / 100), '#');
+      const std::uint64_t done =
+          status.progressBytes > status.totalBytes ? status.totalBytes : status.progressBytes;
+      constexpr std::uint64_t kWidth = 30;
+      std::string bar(static_cast<std::size_t>(done * kWidth / status.totalBytes), '#');
       bar.resize(kWidth, '.');
-      std::fprintf(stderr, "\r[%s] %3d%% %s of %s, %s/s, %s left   ", bar.c_str(), percent,
-                   Megabytes(status.progressBytes).c_str(), Megabytes(status.totalBytes).c_str(),
-                   Megabytes(status.speed).c_str(), Remaining(status.secondsRemaining).c_str());
+      std::fprintf(stderr, "\r[%s] %s   ", bar.c_str(), line.c_str());
       drawn_ = true;
-    } else if (now - last_ >= std::chrono::seconds(1)) {
-      std::fprintf(stderr, "progress %d%% %llu/%llu bytes %llu B/s remaining %d s\n", percent,
-                   static_cast<unsigned long long>(status.progressBytes),
-                   static_cast<unsigned long long>(status.totalBytes),
-                   static_cast<unsigned long long>(status.speed), status.secondsRemaining);
+    } else if (due) {
+      std::fprintf(stderr, "%s\n", line.c_str());
       last_ = now;
     }
   }
 
-  void End() {
+  void Nodes(const std::vector<velmo::fetch::NodeCounters>& nodes) {
+    if (json_) Line(velmo::fetch::NodesEvent(nodes));
+  }
+
+  void End(const std::string& id, const std::string& state, velmo::TransferError error,
+           const std::string& cause) {
     if (drawn_) std::fputc('\n', stderr);
     drawn_ = false;
+    if (json_) Line(velmo::fetch::EndEvent(id, state, error, cause));
+  }
+
+  // A message for people: always on standard error.
+  void Say(const std::string& text) {
+    if (drawn_) std::fputc('\n', stderr);
+    drawn_ = false;
+    std::cerr << "velmo-fetch: " << text << "\n";
   }
 
  private:
+  static void Line(const std::string& json) {
+    std::cout << json << "\n";
+    std::cout.flush();
+  }
+
   const bool quiet_;
+  const bool json_;
   const bool terminal_;
   bool drawn_ = false;
+  bool started_ = false;
   std::chrono::steady_clock::time_point last_{};
 };
 
-// Polls until the transfer ends or the user interrupts; starts it into `dest`
-// once it is ready (an empty `dest` keeps the folder it already has).
-int Drive(velmo::TransferEngine& engine, const std::string& id, const std::string& dest,
-          bool quiet) {
-  Progress progress(quiet);
+std::vector<velmo::fetch::NodeCounters> NodeCountersOf(velmo::Transfer* transfer) {
+  std::vector<velmo::fetch::NodeCounters> out;
+  if (transfer == nullptr) return out;
+  const auto work = transfer->GetWorkInterface();
+  const auto nodeList = work ? work->GetNodeList() : nullptr;
+  if (!nodeList) return out;
+  for (const auto& node : nodeList->GetNodes()) {
+    velmo::fetch::NodeCounters counters;
+    counters.nodeId = node->GetNodeId();
+    counters.host = node->GetHost();
+    // The node's own counters: this transfer's requests alone.
+    if (const auto statistics = node->GetStatistics()) {
+      counters.bytes = statistics->GetBytes();
+      counters.requests = std::uint64_t{statistics->GetRequests()} + statistics->GetErrors();
+      counters.failures = statistics->GetErrors();
+      counters.checksumFailures = statistics->GetChecksumFailures();
+    }
+    out.push_back(counters);
+  }
+  return out;
+}
+
+struct Run {
+  velmo::TransferEngine& engine;
+  std::string id;
+  std::string dest;  // empty: the folder the transfer already has
+  std::string recordPath;
+  FetchRecord record;
+  Reporter& reporter;
+};
+
+void SaveRecord(Run& run, const velmo::TransferStatus& status) {
+  run.record.state = velmo::StateName(status.state);
+  if (status.totalBytes != 0) {
+    run.record.totalBytes = status.totalBytes;
+    run.record.completedBytes = status.completedBytes;
+  }
+  velmo::fetch::SaveFetchRecord(run.recordPath, run.record);
+}
+
+// Polls until the transfer ends or the user interrupts; starts it into the
+// folder once it is ready.
+int Drive(Run& run, const std::string& requestedVersion) {
+  Reporter& reporter = run.reporter;
+  const std::shared_ptr<velmo::Transfer> transfer =
+      run.engine.GetTransferManager().Find(run.id, run.engine.GetBehavior());
   bool started = false;
+  auto lastSave = std::chrono::steady_clock::now();
+  velmo::TransferStatus status;
+  const auto finish = [&](const std::string& state, velmo::TransferError error,
+                          const std::string& cause) {
+    if (!started) {
+      reporter.Start(status, requestedVersion == velmo::UnspecifiedVersion ? "" : requestedVersion,
+                     false, 0);
+    }
+    reporter.Nodes(NodeCountersOf(transfer.get()));
+    SaveRecord(run, status);
+    reporter.End(run.id, state, error, cause);
+  };
   while (true) {
+    status = run.engine.GetTransferStatus(run.id);
     if (gInterrupted) {
-      progress.End();
+      status.state = velmo::TransferState::Suspended;
+      finish("Suspended", velmo::TransferError::None, "");
       return kExitSuspended;
     }
-    velmo::TransferStatus status = engine.GetTransferStatus(id);
     if (status.state == velmo::TransferState::Initialized && !started) {
-      status = engine.StartTransfer(id, dest);
+      const auto work = transfer ? transfer->GetWorkInterface() : nullptr;
+      const auto package = work ? work->GetPackage() : nullptr;
+      std::uint64_t files = 0;
+      std::string version = status.versionId;
+      if (package) {
+        files = package->GetFiles().size();
+        version = package->GetVersionId();
+        run.record.files.clear();
+        for (const auto& file : package->GetFiles()) run.record.files.push_back(file->GetPath());
+      }
+      reporter.Start(status, version, package != nullptr, files);
       started = true;
+      SaveRecord(run, status);
+      status = run.engine.StartTransfer(run.id, run.dest);
       if (status.state != velmo::TransferState::Transferring) {
-        progress.End();
-        std::cerr << "velmo-fetch: the transfer could not be started into '" << dest << "'\n";
+        const std::string cause = "the transfer could not be started into '" +
+                                  (run.dest.empty() ? std::string("its folder") : run.dest) +
+                                  "' (state " + velmo::StateName(status.state) + ")";
+        reporter.Say(cause);
+        finish(velmo::StateName(status.state), velmo::TransferError::UnexpectedError, cause);
         return kExitErrorBase + static_cast<int>(velmo::TransferError::UnexpectedError);
       }
     }
-    progress.Show(status);
+    reporter.Progress(status);
     if (status.error != velmo::TransferError::None) {
-      progress.End();
-      std::cerr << "velmo-fetch: transfer failed: " << velmo::ToString(status.error)
-                << (status.retryable ? " (retryable; resume later with --resume " + id + ")" : "")
-                << "\n";
+      reporter.Say("transfer failed: " + velmo::fetch::ErrorLine(status) +
+                   (status.retryable ? " (retryable; resume later with --resume " + run.id + ")"
+                                     : std::string()));
+      finish(velmo::StateName(status.state), status.error, status.errorCause);
       return kExitErrorBase + static_cast<int>(status.error);
     }
     if (status.state == velmo::TransferState::Completed) {
-      progress.End();
-      if (!quiet) {
-        std::cerr << "velmo-fetch: complete: " << status.totalBytes << " bytes in "
-                  << status.destPath;
-        if (!status.runPath.empty()) std::cerr << " (program: " << status.runPath << ")";
-        std::cerr << "\n";
+      if (!reporter.Json() && !status.destPath.empty()) {
+        std::string done = "complete: " + velmo::fetch::FormatBytes(status.totalBytes) + " (" +
+                           std::to_string(status.totalBytes) + " bytes) in " + status.destPath;
+        if (!status.runPath.empty()) done += " (program: " + status.runPath + ")";
+        reporter.Say(done);
       }
+      finish("Completed", velmo::TransferError::None, "");
       return 0;
     }
     if (status.state == velmo::TransferState::Invalid) {
-      progress.End();
-      std::cerr << "velmo-fetch: unknown transfer '" << id << "'\n";
+      reporter.Say("unknown transfer '" + run.id + "'");
+      finish("Invalid", velmo::TransferError::None, "");
       return kExitUnknownTransfer;
     }
     if (velmo::IsFinal(status)) {
-      progress.End();
-      std::cerr << "velmo-fetch: the transfer ended in state " << static_cast<int>(status.state)
-                << "\n";
+      reporter.Say(std::string("the transfer ended in state ") + velmo::StateName(status.state));
+      finish(velmo::StateName(status.state), velmo::TransferError::None, "");
       return kExitCanceled;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (started && now - lastSave >= std::chrono::seconds(5)) {
+      SaveRecord(run, status);
+      lastSave = now;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 }
 
+// A column of the listing: padded to `width`, and always two spaces apart from
+// the next one, so that a long value never runs into it.
+std::string Cell(std::string text, std::size_t width) {
+  if (text.size() + 2 < width) {
+    text.resize(width, ' ');
+  } else {
+    text += "  ";
+  }
+  return text;
+}
+
+int List(const velmo::EngineSettings& settings) {
+  const auto entries = velmo::fetch::ListStoredTransfers(settings.transfersFolder);
+  if (entries.empty()) {
+    std::cout << "no stored transfers in "
+              << velmo::JoinPath(velmo::UserTempFolder(), settings.transfersFolder) << "\n";
+    return 0;
+  }
+  std::cout << Cell("ID", 34) << Cell("PACKAGE", 24) << Cell("FOLDER", 32) << Cell("DONE", 26)
+            << "STATE\n";
+  for (const auto& entry : entries) {
+    const auto& params = entry.params;
+    const std::string version =
+        params.versionId == velmo::UnspecifiedVersion ? "current" : params.versionId;
+    std::string done = "unknown";
+    if (entry.hasRecord && entry.record.totalBytes != 0) {
+      done = velmo::fetch::FormatBytes(entry.record.completedBytes) + " of " +
+             velmo::fetch::FormatBytes(entry.record.totalBytes);
+    }
+    std::string state = entry.hasRecord && !entry.record.state.empty() ? entry.record.state
+                                                                       : std::string("unknown");
+    // A run that was killed never wrote its last state; the engine suspends
+    // whatever it finds stored.
+    if (state == "Transferring" || state == "Initializing" || state == "Initialized") {
+      state = "Suspended";
+    }
+    std::cout << Cell(params.transferId, 34)
+              << Cell(params.partnerId + "/" + params.packageId + "/" + version, 24)
+              << Cell(params.destPath.empty() ? "-" : params.destPath, 32) << Cell(done, 26)
+              << state << "\n";
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = Parse(argc, argv);
+  velmo::EngineSettings settings(velmo::ProcessorCount());
+  const Options options = Parse(argc, argv, settings);
+
+  if (options.list) return List(settings);
+  if (!options.discard.empty()) {
+    std::string message;
+    const bool found = velmo::fetch::DiscardStoredTransfer(
+        settings.transfersFolder, options.discard, options.deleteFiles, message);
+    if (!found) {
+      std::cerr << "velmo-fetch: " << message << "\n";
+      return kExitUnknownTransfer;
+    }
+    std::cerr << "velmo-fetch: discarded transfer " << options.discard
+              << (message.empty() ? "" : "; " + message) << "\n";
+    return 0;
+  }
 
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -253,8 +464,21 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  velmo::EngineSettings settings(velmo::ProcessorCount());
-  settings.manifestHost = options.host;
+  Reporter reporter(options.quiet, options.json);
+  FetchRecord record;
+  std::string recordPath;
+  std::string host = options.host;
+  if (!options.resume.empty()) {
+    recordPath = velmo::fetch::FetchRecordPath(settings.transfersFolder, options.resume);
+    velmo::fetch::LoadFetchRecord(recordPath, record);
+    // The host the transfer was started with, unless the command line names
+    // another one (which then becomes the transfer's host).
+    if (host.empty()) host = record.host;
+  }
+  if (host.empty()) host = velmo::build::kManifestHost;
+  if (host.empty()) UsageError("no manifest host: give --host HOST[:PORT]");
+  record.host = host;
+  settings.manifestHost = host;
   settings.logMask = options.logMask;
 
   std::string id;
@@ -264,30 +488,40 @@ int main(int argc, char** argv) {
     if (options.resume.empty()) {
       std::error_code error;
       std::filesystem::create_directories(options.dest, error);
+      if (error) {
+        reporter.Say("cannot create the folder '" + options.dest + "': " + error.message());
+        return kExitErrorBase + static_cast<int>(velmo::TransferError::FileAccessError);
+      }
       const std::string dest = std::filesystem::absolute(options.dest, error).string();
       const velmo::TransferStatus created =
           engine.CreateTransfer(options.partner, options.package, options.version);
       id = created.transferId;
-      if (!options.quiet) std::cerr << "velmo-fetch: transfer " << id << "\n";
       if (created.state == velmo::TransferState::Invalid) {
-        std::cerr << "velmo-fetch: the engine could not create a transfer\n";
+        reporter.Say("the engine could not create a transfer");
         return kExitErrorBase + static_cast<int>(velmo::TransferError::UnexpectedError);
       }
-      result = Drive(engine, id, dest, options.quiet);
+      if (!options.quiet && !options.json) reporter.Say("transfer " + id);
+      recordPath = velmo::fetch::FetchRecordPath(settings.transfersFolder, id);
+      velmo::fetch::SaveFetchRecord(recordPath, record);
+      Run run{engine, id, dest, recordPath, record, reporter};
+      result = Drive(run, options.version);
     } else {
       id = options.resume;
       const auto transfer = engine.GetTransferManager().Find(id, engine.GetBehavior());
       if (!transfer) {
-        std::cerr << "velmo-fetch: no suspended transfer '" << id << "'\n";
+        reporter.Say("no suspended transfer '" + id + "' (see velmo-fetch --list)");
         return kExitUnknownTransfer;
       }
       const velmo::TransferStatus restored = transfer->Restore();
       if (restored.state != velmo::TransferState::Initializing) {
-        std::cerr << "velmo-fetch: transfer '" << id << "' cannot be resumed (state "
-                  << static_cast<int>(restored.state) << ")\n";
+        reporter.Say("transfer '" + id + "' cannot be resumed (state " +
+                     velmo::StateName(restored.state) + ")");
         return kExitCanceled;
       }
-      result = Drive(engine, id, std::string(), options.quiet);
+      if (!options.quiet && !options.json)
+        reporter.Say("resuming transfer " + id + " from " + host);
+      Run run{engine, id, std::string(), recordPath, record, reporter};
+      result = Drive(run, restored.versionId);
     }
     // Leaving the scope shuts the engine down, which suspends an unfinished
     // transfer and keeps its stored state for --resume.
@@ -295,7 +529,7 @@ int main(int argc, char** argv) {
   if (result == kExitSuspended) {
     std::cerr << "velmo-fetch: suspended transfer " << id << "\n"
               << "resume with: velmo-fetch --resume " << id << "\n";
-    std::cout << id << "\n";
+    if (!options.json) std::cout << id << "\n";
   }
   return result;
 }

@@ -118,8 +118,14 @@ std::string ReadWhole(const fs::path& path) {
 PublishedFile Scan(const fs::path& file, const std::string& relative, std::uint32_t chunkSize) {
   PublishedFile out;
   out.path = relative;
+  errno = 0;
   std::ifstream in(file, std::ios::binary);
-  if (!in) Fail(file.string(), "cannot open for reading");
+  if (!in) {
+    const int error = errno;
+    Fail(file.string(),
+         "cannot open for reading: " +
+             (error != 0 ? std::generic_category().message(error) : std::string("unknown reason")));
+  }
   std::vector<char> buffer(chunkSize);
   for (;;) {
     in.read(buffer.data(), chunkSize);
@@ -130,7 +136,11 @@ PublishedFile Scan(const fs::path& file, const std::string& relative, std::uint3
         static_cast<std::uint32_t>(libdeflate_crc32(0, buffer.data(), static_cast<size_t>(got))));
     if (got < static_cast<std::streamsize>(chunkSize)) break;
   }
-  if (in.bad()) Fail(file.string(), "read error");
+  if (in.bad()) {
+    const int error = errno;
+    Fail(file.string(), "read error: " + (error != 0 ? std::generic_category().message(error)
+                                                     : std::string("unknown reason")));
+  }
   if (out.checksums.size() > std::numeric_limits<std::uint32_t>::max()) {
     Fail(file.string(), "has more than 2^32-1 chunks; use a larger --chunk-size");
   }
@@ -232,6 +242,10 @@ PublishedPackage PublishPackage(const PackageOptions& options) {
 
   std::error_code ec;
   fs::path source(options.source);
+  if (options.source.empty()) Fail("SOURCE_DIR", "must be given");
+  if (!fs::exists(fs::symlink_status(source, ec))) {
+    Fail(options.source, "the source folder does not exist");
+  }
   if (!fs::is_directory(source, ec)) Fail(options.source, "is not a folder");
 
   std::vector<std::pair<std::string, fs::path>> found;
@@ -253,13 +267,19 @@ PublishedPackage PublishPackage(const PackageOptions& options) {
   }
   std::sort(found.begin(), found.end());
 
-  PublishedPackage result;
+  // The run file is checked before anything is read: a typo should not cost
+  // a scan of the whole package.
   bool runFound = options.run.empty();
+  for (const auto& entry : found) runFound = runFound || entry.first == options.run;
+  if (!runFound) {
+    Fail("--run " + options.run, "is not a file of the package: no regular file '" + options.run +
+                                     "' below " + options.source);
+  }
+
+  PublishedPackage result;
   for (const auto& [relative, path] : found) {
     result.files.push_back(Scan(path, relative, options.chunkSize));
-    runFound = runFound || relative == options.run;
   }
-  if (!runFound) Fail("--run " + options.run, "names no file of the package");
 
   fs::path tree(options.tree);
   fs::path manifestDir = tree / "manifests" / options.packageId;

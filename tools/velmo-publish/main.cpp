@@ -25,7 +25,11 @@ const char kUsage[] =
     "  package   publish a folder as one version of a package\n"
     "  nodes     publish the node list of a partner\n"
     "\n"
-    "Run 'velmo-publish <command> --help' for the options of a command.\n";
+    "Run 'velmo-publish <command> --help' for the options of a command, and\n"
+    "'velmo-publish --version' for the program's version.\n"
+    "\n"
+    "Errors name the file or option and the reason; the exit status is 0 on\n"
+    "success, 1 when publishing failed and 2 for a bad command line.\n";
 
 const char kPackageUsage[] =
     "Usage: velmo-publish package --partner ID --package ID --version ID --name NAME\n"
@@ -169,6 +173,10 @@ int main(int argc, char** argv) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::cout << kUsage;
     return args.empty() ? 2 : 0;
+  }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::cout << "velmo-publish " << VELMO_VERSION << "\n";
+    return 0;
   }
   std::string command = args[0];
   args.erase(args.begin());

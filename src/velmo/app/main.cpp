@@ -2,6 +2,7 @@
 // the program and waits for it. A GTK window when a display can be opened
 // (VELMO_CONSOLE=1 forces the console), the console otherwise.
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
+  if (argc == 2 && (args[1] == "--version" || args[1] == "-V")) {
+    std::cout << "velmo-bootstrap " << VELMO_VERSION << "\n";
+    return 0;
+  }
   const velmo::EmbeddedStringTable table;
 #if VELMO_HAVE_GTK
   const char* console = std::getenv("VELMO_CONSOLE");

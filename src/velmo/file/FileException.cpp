@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <new>
+#include <system_error>
 
 namespace velmo {
 
@@ -13,11 +14,11 @@ void ThrowFileError(int error) {
     case ELOOP:
     case EINVAL:
     case EISDIR:
-      throw FileBadPathException();
+      throw FileBadPathException(error);
     case EACCES:
     case EPERM:
     case EROFS:
-      throw FileInaccessibleException();
+      throw FileInaccessibleException(error);
     case ENOMEM:
       throw std::bad_alloc();
     case EEXIST:
@@ -27,16 +28,33 @@ void ThrowFileError(int error) {
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
-      throw FileInUseException();
+      throw FileInUseException(error);
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      throw FileInsufficientSpaceException();
+      throw FileInsufficientSpaceException(error);
     case EIO:
-      throw FileInvalidMapException();
+      throw FileInvalidMapException(error);
     default:
-      throw FileUnknownException();
+      throw FileUnknownException(error);
   }
+}
+
+std::string DescribeFileException(const FileException& exception) {
+  if (exception.SystemError() != 0) {
+    return std::system_category().message(exception.SystemError());
+  }
+  if (dynamic_cast<const FileBadPathException*>(&exception)) return "not a valid path";
+  if (dynamic_cast<const FileInaccessibleException*>(&exception)) return "access denied";
+  if (dynamic_cast<const FileInsufficientSpaceException*>(&exception)) return "no space left";
+  if (dynamic_cast<const FileInvalidMapException*>(&exception)) {
+    return "the file's mapping failed or its pages are gone";
+  }
+  if (dynamic_cast<const FileOutOfBoundsException*>(&exception)) {
+    return "access outside the file's bounds";
+  }
+  if (dynamic_cast<const FileInUseException*>(&exception)) return "file in use";
+  return "file error";
 }
 
 }  // namespace velmo

@@ -82,6 +82,13 @@ class NodeStatistics : public OutputManifest {
   std::uint64_t GetBytes() const { return bytes_.Load(); }
   std::uint32_t GetTotalTimeMs() const { return totalTimeMs_.Load(); }
 
+  // Chunks this node delivered whose bytes failed their CRC-32. Counted apart
+  // from the request outcome: the request itself succeeded.
+  void CountChecksumFailure() { checksumFailures_.fetch_add(1, std::memory_order_relaxed); }
+  std::uint32_t GetChecksumFailures() const {
+    return checksumFailures_.load(std::memory_order_relaxed);
+  }
+
   // What each counter gained since its previous TakeDelta.
   std::uint32_t TakeRequestsDelta() { return requests_.TakeDelta(); }
   std::uint32_t TakeErrorsDelta() { return errors_.TakeDelta(); }
@@ -95,6 +102,7 @@ class NodeStatistics : public OutputManifest {
   ReportedCounter<std::uint64_t> successBytes_;
   ReportedCounter<std::uint64_t> bytes_;
   ReportedCounter<std::uint32_t> totalTimeMs_;
+  std::atomic<std::uint32_t> checksumFailures_{0};
 };
 
 }  // namespace velmo

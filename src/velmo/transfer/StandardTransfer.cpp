@@ -119,7 +119,7 @@ bool StandardTransfer::IsProgressComplete() const {
 
 void StandardTransfer::Fail(Lock& lock, const std::shared_ptr<const Work>& /*work*/,
                             const std::string& message, TransferError error) {
-  data_->status->SetError(error, false);
+  data_->status->SetError(error, false, message);
   const auto payload = MakeTransferErrorData(error, message);
   auto event = std::make_unique<TransferFatalErrorEvent>(Context(), *data_->status, payload);
   std::shared_ptr<Workflow> workflow;
@@ -455,7 +455,7 @@ void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> wo
          TransferError::UnexpectedError);
     return;
   }
-  data_->status->SetError(error, false);
+  data_->status->SetError(error, false, payload->GetCause());
   ReleaseWorkflow();
   Emit(lock, std::make_unique<TransferFatalErrorEvent>(Context(), *data_->status, status.data));
 }
@@ -486,7 +486,7 @@ void StandardTransfer::OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Work
          TransferError::UnexpectedError);
     return;
   }
-  data_->status->SetError(error, true);
+  data_->status->SetError(error, true, payload->GetCause());
   Emit(lock, std::make_unique<TransferRetryableErrorEvent>(Context(), *data_->status, status.data));
 }
 

@@ -19,6 +19,8 @@ class TransferErrorData : public TransferStatusData, public WorkErrorData {
   void Describe(boost::property_tree::ptree& out) const override;
   // "error|<code>|<message>".
   std::string GetMessage() const override;
+  // The message alone.
+  std::string GetCause() const override { return WorkErrorData::GetMessage(); }
 
  private:
   const TransferError error_;

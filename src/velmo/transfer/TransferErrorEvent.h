@@ -3,6 +3,7 @@
 #include <string>
 
 #include "velmo/telemetry/AnalyticsRequests.h"
+#include "velmo/transfer/TransferError.h"
 #include "velmo/transfer/TransferEvent.h"
 #include "velmo/transfer/TransferState.h"
 #include "velmo/transfer/TransferStateEvent.h"
@@ -23,10 +24,17 @@ class TransferErrorEvent : public TransferEvent {
 
  protected:
   TransferErrorEvent(const TransferEventContext& context, std::string name, std::string counterKey,
-                     std::string errorText, TransferState state, TransferDeltas deltas);
+                     std::string errorText, TransferState state, TransferDeltas deltas,
+                     TransferError error = TransferError::None, std::string cause = std::string());
+
+  // "error" = the error's name, "cause" = what failed and why; nothing when
+  // the transfer's record holds no error.
+  void DescribeLog(boost::property_tree::ptree& record) const override;
 
   const ErrorAnalyticsRequest request_;
   const TransferAnalyticsRequest transferRequest_;
+  const TransferError error_;
+  const std::string cause_;
 };
 
 }  // namespace velmo

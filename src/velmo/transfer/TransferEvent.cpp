@@ -71,6 +71,7 @@ void TransferEvent::Log() {
   ptree params;
   params_.Describe(params);
   tree.put_child(ptree::path_type("params", '\0'), params);
+  DescribeLog(tree);
   log->Submit(std::move(work));
 }
 

@@ -8,6 +8,7 @@
 // An event with no analytics sender or no work log in its behavior skips that
 // side.
 
+#include <boost/property_tree/ptree_fwd.hpp>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,7 +44,8 @@ class TransferEvent {
   virtual void ReportAnalytics() = 0;
   // One record of `category` holding `request`'s object.
   virtual void Track(std::int32_t category, const OutputManifest& request);
-  // One work-log record: "event" = the name, "params" = the five identifiers.
+  // One work-log record: "event" = the name, "params" = the five identifiers,
+  // then what DescribeLog adds.
   virtual void Log();
 
   // One object per download node, in list order, with the bytes and request
@@ -59,6 +61,9 @@ class TransferEvent {
   // The category-1 array record of end, error and periodic events: `request`'s
   // object first when given, then the node metrics.
   void TrackWithNodeMetrics(const OutputManifest* request);
+
+  // Extra members of the work-log record; none by default.
+  virtual void DescribeLog(boost::property_tree::ptree& /*record*/) const {}
 
   const TransferParams params_;
   const TransferBehavior behavior_;

@@ -48,12 +48,14 @@ TransferRetryableErrorEvent::TransferRetryableErrorEvent(
     const TransferEventContext& context, TransferStatusImpl& status,
     const std::shared_ptr<WorkStatusData>& data)
     : TransferErrorEvent(context, "RetryableError", "numRetryableErrors", ErrorText(data.get()),
-                         status.GetState(), TransferDeltas::Take(status)) {}
+                         status.GetState(), TransferDeltas::Take(status), status.GetError(),
+                         status.GetErrorCause()) {}
 
 TransferFatalErrorEvent::TransferFatalErrorEvent(const TransferEventContext& context,
                                                  TransferStatusImpl& status,
                                                  const std::shared_ptr<WorkStatusData>& data)
     : TransferErrorEvent(context, "FatalError", "numFatalErrors", ErrorText(data.get()),
-                         status.GetState(), TransferDeltas::Take(status)) {}
+                         status.GetState(), TransferDeltas::Take(status), status.GetError(),
+                         status.GetErrorCause()) {}
 
 }  // namespace velmo

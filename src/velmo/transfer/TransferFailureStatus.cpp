@@ -9,12 +9,12 @@
 
 namespace velmo {
 
-WorkStatus FileFailureStatus() {
-  auto data = MakeTransferFileExceptionData();
+WorkStatus FileFailureStatus(const std::string& path) {
+  auto data = MakeTransferFileExceptionData(path);
   return WorkStatus(data->IsRetryable() ? WorkResult::RetryableError : WorkResult::Fatal, data);
 }
 
-WorkStatus ManifestFailureStatus() {
+WorkStatus ManifestFailureStatus(const std::string& url) {
   const std::exception_ptr current = std::current_exception();
   WorkResult result = WorkResult::Fatal;
   TransferError error = TransferError::UnexpectedError;
@@ -29,7 +29,7 @@ WorkStatus ManifestFailureStatus() {
     error = TransferError::OutOfMemory;
   } catch (...) {
   }
-  return WorkStatus(result, std::make_shared<TransferExceptionData>(error, current));
+  return WorkStatus(result, std::make_shared<TransferExceptionData>(error, current, url));
 }
 
 WorkStatus UnexpectedFailureStatus() {

@@ -6,8 +6,9 @@
 
 namespace velmo {
 
-TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception)
-    : TransferExceptionData(TransferError::UnexpectedError, exception) {
+TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception,
+                                                     std::string context)
+    : TransferExceptionData(TransferError::UnexpectedError, exception, std::move(context)) {
   if (!exception) return;
   // The order of the handlers matters: the specific file exceptions first, then
   // the family's base.
@@ -35,8 +36,8 @@ TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exceptio
   }
 }
 
-std::shared_ptr<TransferFileExceptionData> MakeTransferFileExceptionData() {
-  return std::make_shared<TransferFileExceptionData>(std::current_exception());
+std::shared_ptr<TransferFileExceptionData> MakeTransferFileExceptionData(std::string context) {
+  return std::make_shared<TransferFileExceptionData>(std::current_exception(), std::move(context));
 }
 
 }  // namespace velmo

@@ -13,7 +13,9 @@ namespace velmo {
 // path, an out-of-bounds access and anything unrecognised are not.
 class TransferFileExceptionData : public TransferExceptionData {
  public:
-  explicit TransferFileExceptionData(std::exception_ptr exception);
+  // `context` is the file's path, when the work knows it.
+  explicit TransferFileExceptionData(std::exception_ptr exception,
+                                     std::string context = std::string());
 
   bool IsRetryable() const { return retryable_; }
 
@@ -22,6 +24,7 @@ class TransferFileExceptionData : public TransferExceptionData {
 };
 
 // Captures the exception currently being handled; call only inside a catch block.
-std::shared_ptr<TransferFileExceptionData> MakeTransferFileExceptionData();
+std::shared_ptr<TransferFileExceptionData> MakeTransferFileExceptionData(
+    std::string context = std::string());
 
 }  // namespace velmo

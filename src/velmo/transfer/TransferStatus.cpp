@@ -14,4 +14,54 @@ bool IsFinal(const TransferStatus& status) {
   }
 }
 
+const char* ErrorName(TransferError error) {
+  switch (error) {
+    case TransferError::None:
+      return "None";
+    case TransferError::ManifestError:
+      return "ManifestError";
+    case TransferError::ConnectionError:
+      return "ConnectionError";
+    case TransferError::OutOfMemory:
+      return "OutOfMemory";
+    case TransferError::InsufficientDiskSpace:
+      return "InsufficientDiskSpace";
+    case TransferError::FileAccessError:
+      return "FileAccessError";
+    case TransferError::ChecksumMismatch:
+      return "ChecksumMismatch";
+    case TransferError::FileError:
+      return "FileError";
+    case TransferError::RequestError:
+      return "RequestError";
+    case TransferError::UnexpectedError:
+      return "UnexpectedError";
+  }
+  return "UnknownError";
+}
+
+const char* StateName(TransferState state) {
+  switch (state) {
+    case TransferState::Invalid:
+      return "Invalid";
+    case TransferState::Initializing:
+      return "Initializing";
+    case TransferState::InitializingPaused:
+      return "InitializingPaused";
+    case TransferState::Initialized:
+      return "Initialized";
+    case TransferState::Transferring:
+      return "Transferring";
+    case TransferState::TransferringPaused:
+      return "TransferringPaused";
+    case TransferState::Suspended:
+      return "Suspended";
+    case TransferState::Completed:
+      return "Completed";
+    case TransferState::Canceled:
+      return "Canceled";
+  }
+  return "UnknownState";
+}
+
 }  // namespace velmo

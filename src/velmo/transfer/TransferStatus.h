@@ -18,6 +18,7 @@ struct TransferStatus {
   TransferState state = TransferState::Invalid;
   TransferError error = TransferError::None;
   bool retryable = false;              // the error can be cleared by a retry
+  std::string errorCause;              // what failed and why, for people; empty without an error
   std::string runPath;                 // the package's run path; empty unless Completed
   std::uint64_t transferredBytes = 0;  // body bytes received by this process
   std::uint64_t progressBytes = 0;     // bytes written into chunks, less rolled-back data
@@ -30,5 +31,10 @@ struct TransferStatus {
 // True when nothing more will happen to the transfer without a new request:
 // it is gone, suspended, completed or canceled, or it failed for good.
 bool IsFinal(const TransferStatus& status);
+
+// The names people read ("ManifestError", "Transferring"); the numeric values
+// stay what analytics and the stored records carry.
+const char* ErrorName(TransferError error);
+const char* StateName(TransferState state);
 
 }  // namespace velmo

@@ -9,6 +9,8 @@
 // WorkErrorData or a WorkExceptionData has one shared WorkStatusData part.
 // Payloads are immutable after construction and shared between threads.
 
+#include <string>
+
 #include "velmo/transfer/TransferError.h"
 #include "velmo/work/WorkStatus.h"
 
@@ -18,6 +20,10 @@ class TransferStatusData : public virtual WorkStatusData {
  public:
   ~TransferStatusData() override = default;
   virtual TransferError ToTransferError() const = 0;
+  // What failed and why, in words for the person running the transfer: the
+  // document's URL and the HTTP status, the file and the system's message.
+  // The one-line message by default.
+  virtual std::string GetCause() const { return GetMessage(); }
 };
 
 }  // namespace velmo

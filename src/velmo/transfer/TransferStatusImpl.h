@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
 
 #include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
@@ -54,9 +55,12 @@ class TransferStatusImpl : public TransferProgressUpdater {
   void SetState(TransferState state) { record_.state = state; }
   TransferError GetError() const { return record_.error; }
   bool IsRetryable() const { return record_.retryable; }
-  void SetError(TransferError error, bool retryable) {
+  const std::string& GetErrorCause() const { return record_.errorCause; }
+  // `cause` says what failed and why (see TransferStatusData::GetCause).
+  void SetError(TransferError error, bool retryable, std::string cause = std::string()) {
     record_.error = error;
     record_.retryable = retryable;
+    record_.errorCause = error == TransferError::None ? std::string() : std::move(cause);
   }
 
   void AddProgress(const std::uint64_t& bytes) override;

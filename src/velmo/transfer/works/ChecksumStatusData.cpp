@@ -20,6 +20,9 @@ ChecksumStatusData::ChecksumStatusData(std::uint32_t actualChecksum,
              "|" + s(c.lastStatus.bytes) + "|" + s(c.lastStatus.responseCode) + "|" +
              s(c.badNodeCount) + "|" + c.lastStatus.primaryIp + "|" +
              HexChecksum(c.expectedChecksum) + "|" + HexChecksum(actualChecksum_);
+  cause_ = c.fileData->filePath + " bytes " + s(c.lowerBound) + "-" + s(c.upperBound) +
+           (c.lastStatus.primaryIp.empty() ? "" : " from " + c.lastStatus.primaryIp) + ": CRC-32 " +
+           HexChecksum(actualChecksum_) + ", expected " + HexChecksum(c.expectedChecksum);
 }
 
 }  // namespace velmo

@@ -23,11 +23,14 @@ class ChecksumStatusData : public TransferStatusData {
   // "error|6|<file size>|<lower bound>|<bytes written>|<last bytes>|<last
   // response code>|<bad nodes>|<last ip>|<expected hex>|<actual hex>".
   std::string GetMessage() const override { return message_; }
+  // "<file> bytes <first>-<last> from <ip>: CRC-32 <actual>, expected <expected>".
+  std::string GetCause() const override { return cause_; }
 
  private:
   std::uint32_t actualChecksum_;
   std::shared_ptr<TransferSharedMapData> chunk_;
   std::string message_;
+  std::string cause_;
 };
 
 }  // namespace velmo

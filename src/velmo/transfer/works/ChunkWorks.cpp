@@ -8,6 +8,9 @@
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/MemoryMappedFileData.h"
 #include "velmo/file/SharedFile.h"
+#include "velmo/manifest/NodeListManifest.h"
+#include "velmo/manifest/NodeManifest.h"
+#include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/optimizer/OptimizedRequestParams.h"
 #include "velmo/optimizer/TransferOptimizer.h"
 #include "velmo/transfer/TransferErrorData.h"
@@ -182,6 +185,12 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
       if ((chunk.badNodeMask & bit) == 0) {
         chunk.badNodeMask |= bit;
         ++chunk.badNodeCount;
+      }
+      const auto nodeList = workInterface->GetNodeList();
+      const auto nodes = nodeList ? nodeList->GetNodes() : NodeManifestList();
+      const auto index = static_cast<std::size_t>(chunk.nodeIndex);
+      if (index < nodes.size() && nodes[index]->GetStatistics()) {
+        nodes[index]->GetStatistics()->CountChecksumFailure();
       }
     }
     return WorkStatus(WorkResult::Error, std::make_shared<ChecksumStatusData>(actual, chunk_));

@@ -8,6 +8,7 @@
 #include "velmo/file/SharedFileFactory.h"
 #include "velmo/manifest/FileManifest.h"
 #include "velmo/manifest/PackageManifest.h"
+#include "velmo/platform/System.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/CloseFileWork.h"
 #include "velmo/transfer/works/LazyParallelTransferMultipleFilesWork.h"
@@ -57,7 +58,7 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
     file_->file = OpenAndAllocate(true);
     return WorkStatus(WorkResult::Success, nullptr);
   } catch (...) {
-    return FileFailureStatus();
+    return FileFailureStatus(JoinPath(workInterface->GetParamsRef().destPath, file_->filePath));
   }
 }
 

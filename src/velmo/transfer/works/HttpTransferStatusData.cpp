@@ -2,6 +2,8 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include "velmo/transfer/TransferExceptionData.h"
+
 namespace velmo {
 
 TransferError HttpTransferStatusData::ToTransferError() const {
@@ -23,6 +25,14 @@ std::string HttpTransferStatusData::GetMessage() const {
   if (error == TransferError::None) return std::string();
   return "error|" + std::to_string(static_cast<unsigned>(error)) + "|" +
          std::to_string(static_cast<unsigned>(status_.result)) + "|" + status_.errorMessage;
+}
+
+std::string HttpTransferStatusData::GetCause() const {
+  std::string cause = "node " + hostname_ + ": ";
+  if (!status_.errorMessage.empty()) return cause + ExplainRequestError(status_.errorMessage);
+  if (status_.responseCode != 0) return cause + "HTTP " + std::to_string(status_.responseCode);
+  return cause + "request failed (result " + std::to_string(static_cast<unsigned>(status_.result)) +
+         ")";
 }
 
 }  // namespace velmo

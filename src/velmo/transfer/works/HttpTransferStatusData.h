@@ -22,6 +22,9 @@ class HttpTransferStatusData : public TransferStatusData {
   void Describe(boost::property_tree::ptree& out) const override;
   // "error|<transfer error>|<http result>|<error message>", empty on success.
   std::string GetMessage() const override;
+  // "node <host>: <libcurl's text>", or "node <host>: HTTP <code>" when the
+  // request has no text of its own.
+  std::string GetCause() const override;
 
   const HttpRequestStatus& GetStatus() const { return status_; }
   std::int32_t GetRequestTimeMs() const { return requestTimeMs_; }

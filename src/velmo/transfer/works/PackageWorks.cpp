@@ -11,6 +11,7 @@
 #include "velmo/manifest/HttpPackageManifestFactory.h"
 #include "velmo/manifest/PackageKey.h"
 #include "velmo/manifest/PackageManifest.h"
+#include "velmo/platform/System.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferExceptionData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
@@ -105,6 +106,7 @@ void GetPackageManifestWork::Describe(boost::property_tree::ptree& out) const {
 }
 
 WorkStatus GetPackageManifestWork::ExecuteTask() {
+  std::string url;
   try {
     const TransferParams params = workInterface->GetParams();
     const std::string version =
@@ -114,13 +116,14 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
     std::shared_ptr<PackageManifest> manifest;
     // The transfer's session keeps the manifest host's connection open.
     if (auto* http = dynamic_cast<HttpPackageManifestFactory*>(&factory)) {
+      url = http->BuildUrl(key);
       manifest = http->Create(key, workInterface->GetSession());
     } else {
       manifest = factory.Create(key);
     }
     return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(manifest));
   } catch (...) {
-    return ManifestFailureStatus();
+    return ManifestFailureStatus(url.empty() ? "package manifest" : "package manifest " + url);
   }
 }
 
@@ -137,18 +140,20 @@ void GetNodeListWork::Describe(boost::property_tree::ptree& out) const {
 }
 
 WorkStatus GetNodeListWork::ExecuteTask() {
+  std::string url;
   try {
     const TransferParams params = workInterface->GetParams();
     NodeListManifestFactory& factory = *workInterface->GetBehavior().nodeListManifestFactory;
     std::shared_ptr<NodeListManifest> nodeList;
     if (auto* http = dynamic_cast<HttpNodeListManifestFactory*>(&factory)) {
+      url = http->BuildUrl(params.partnerId);
       nodeList = http->Create(params.partnerId, workInterface->GetSession());
     } else {
       nodeList = factory.Create(params.partnerId);
     }
     return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(nodeList));
   } catch (...) {
-    return ManifestFailureStatus();
+    return ManifestFailureStatus(url.empty() ? "node list" : "node list " + url);
   }
 }
 
@@ -190,6 +195,7 @@ void AllowExecuteWork::Describe(boost::property_tree::ptree& out) const {
 }
 
 WorkStatus AllowExecuteWork::ExecuteTask() {
+  std::string program;
   try {
     const auto package = workInterface->GetPackage();
     if (!package) {
@@ -203,11 +209,12 @@ WorkStatus AllowExecuteWork::ExecuteTask() {
       if (!IsProgramFile(*workInterface, file->GetPath())) continue;
       auto shared = files.OpenFile(folder, file->GetPath(), FileOpenMode::OpenExisting, 0,
                                    std::numeric_limits<std::uint64_t>::max());
+      program = JoinPath(folder, file->GetPath());
       if (!shared->AllowExecute()) throw FileInUseException();
     }
     return WorkStatus(WorkResult::Success, nullptr);
   } catch (...) {
-    return FileFailureStatus();
+    return FileFailureStatus(program);
   }
 }
 
