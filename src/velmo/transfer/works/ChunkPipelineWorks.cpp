@@ -3,8 +3,6 @@
 
 #include "velmo/manifest/NodeListManifest.h"
 #include "velmo/transfer/works/ConditionalTransferChunkWork.h"
-#include "velmo/transfer/works/CreateChunkMapWork.h"
-#include "velmo/transfer/works/MutexPrefetchChunkWork.h"
 #include "velmo/transfer/works/OptimizedRequestChunkWork.h"
 #include "velmo/transfer/works/ReleaseChunkMapWork.h"
 #include "velmo/transfer/works/RetryableTransferChunkWork.h"
@@ -87,7 +85,7 @@ void ConditionalTransferChunkWork::Describe(boost::property_tree::ptree& out) co
 TransferSingleChunkWork::TransferSingleChunkWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedMapData> chunk)
-    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 5), chunk_(std::move(chunk)) {
+    : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 3), chunk_(std::move(chunk)) {
   ObserveByWorkLog(*this, *this->workInterface);
 }
 
@@ -99,8 +97,6 @@ std::shared_ptr<TransferSingleChunkWork> TransferSingleChunkWork::Create(
                                                        expectedChecksum,
                                                        workInterface->GetProgressUpdater());
   auto work = std::make_shared<TransferSingleChunkWork>(workInterface, chunk);
-  work->AddChild(std::make_shared<CreateChunkMapWork>(workInterface, chunk));
-  work->AddChild(std::make_shared<MutexPrefetchChunkWork>(workInterface, chunk));
   work->AddChild(ConditionalTransferChunkWork::Create(workInterface, chunk));
   work->AddChild(std::make_shared<ReleaseChunkMapWork>(workInterface, chunk));
   work->AddChild(std::make_shared<TailRequestChunkWork>(workInterface, chunk));
@@ -115,7 +111,6 @@ void TransferSingleChunkWork::Describe(boost::property_tree::ptree& out) const {
 void TransferSingleChunkWork::Reset() {
   SequentialWork::Reset();
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  chunk_->view.reset();
   chunk_->received.reset();
   chunk_->fileProgressBytes = 0;
   chunk_->verified = false;
@@ -123,7 +118,6 @@ void TransferSingleChunkWork::Reset() {
 
 void TransferSingleChunkWork::ReleaseView() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  chunk_->view.reset();
   chunk_->received.reset();
 }
 

@@ -9,7 +9,7 @@ namespace velmo {
 
 class TransferSharedMapData;
 
-// Unmaps the chunk and gives its receive buffer back.
+// Gives the chunk's receive buffer back to the pool.
 class ReleaseChunkMapWork : public TransferWork, public SimpleWork {
  public:
   ReleaseChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "velmo/file/BufferedChunkData.h"
-#include "velmo/file/MemoryMappedFileData.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
 
 namespace velmo {
@@ -61,7 +60,6 @@ void TransferSharedMapData::SettleProgress() {
 }
 
 void TransferSharedMapData::Rewind() {
-  if (view) view->SetPosition(lowerBound);
   if (received) received->Rewind();
   if (verified.load()) return;  // another copy is in the file and counted
   const std::uint64_t counted = fileProgressBytes.exchange(0);

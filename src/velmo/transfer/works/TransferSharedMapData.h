@@ -14,7 +14,6 @@ namespace velmo {
 
 class BufferedChunkData;
 class NodeManifest;
-class MemoryMappedFileData;
 class TransferProgressUpdater;
 
 // One chunk of a file, shared by the works of its pipeline. Those works run
@@ -52,9 +51,6 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
 
   const std::shared_ptr<TransferSharedFileData> fileData;
   const std::uint32_t expectedChecksum;
-  // The file's bytes, mapped to check what an earlier run left there; none
-  // when the file was created by this run.
-  std::shared_ptr<MemoryMappedFileData> view;
   // The bytes of the latest request, held until they are verified.
   std::shared_ptr<BufferedChunkData> received;
   const std::shared_ptr<TransferProgressUpdater> progress;
@@ -70,7 +66,7 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   std::shared_ptr<NodeManifest> lastNode;
   std::uint64_t lastLease = 0;
   std::int32_t lastRequestTimeMs = 0;
-  std::uint64_t position = 0;  // the view's position after the last request
+  std::uint64_t position = 0;  // the receive position after the last request
   // Set once the chunk's bytes are verified in the file, by whichever request.
   std::atomic<bool> verified{false};
   std::mutex commitMutex;  // serializes CommitVerified and CountVerified

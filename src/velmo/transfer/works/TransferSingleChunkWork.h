@@ -10,9 +10,9 @@ namespace velmo {
 class TransferSharedFileData;
 class TransferSharedMapData;
 
-// The pipeline of one chunk: map it, page it in, verify or fetch it, unmap it,
-// then, in the download's tail, lend its slot to a second request of the
-// chunk expected to finish last.
+// The pipeline of one chunk: verify what the file holds or fetch it, give its
+// memory back, then, in the download's tail, lend its slot to a second
+// request of the chunk expected to finish last.
 class TransferSingleChunkWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<TransferSingleChunkWork> Create(
@@ -23,7 +23,7 @@ class TransferSingleChunkWork : public TransferWork, public SequentialWork {
                           std::shared_ptr<TransferSharedMapData> chunk);
   void Describe(boost::property_tree::ptree& out) const override;
   void Reset() override;
-  // Drops the chunk's view (when the tree is discarded).
+  // Drops the chunk's receive buffer (when the tree is discarded).
   void ReleaseView();
   const std::shared_ptr<TransferSharedMapData>& GetChunk() const { return chunk_; }
 

@@ -11,7 +11,7 @@ class TransferSharedMapData;
 
 // Checks the chunk's CRC-32: of the bytes a request left in the chunk's
 // receive buffer when there are some (a match writes them to the file), else
-// of the file's bytes in place. A match commits the chunk's size as progress
+// of the file's bytes, read back. A match commits the chunk's size as progress
 // and as verified bytes; a mismatch rewinds the chunk and, when a whole
 // response delivered the wrong bytes, marks that node as bad for it. A chunk
 // of a file this run created from empty fails without reading anything.
