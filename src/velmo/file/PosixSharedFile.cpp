@@ -165,6 +165,14 @@ bool PosixSharedFile::DenyExecute() {
   return ::fchmod(fd_, mode & ~static_cast<mode_t>(S_IXUSR | S_IXGRP | S_IXOTH)) == 0;
 }
 
+bool PosixSharedFile::Sync() {
+  int result;
+  do {
+    result = ::fsync(fd_);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 std::shared_ptr<MemoryMappedFileData> PosixSharedFile::Map() {
   return Map(LowerBound(), UpperBound());
 }

@@ -32,6 +32,7 @@ class PosixSharedFile : public SharedFile {
   bool Allocate(std::uint64_t size) override;
   bool AllowExecute() override;
   bool DenyExecute() override;
+  bool Sync() override;
   std::shared_ptr<MemoryMappedFileData> Map() override;
   std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) override;
 

@@ -22,6 +22,8 @@ class SharedFile : public BoundedFileData {
   virtual bool AllowExecute() = 0;
   // Keeps a half-written program from being started; true on success.
   virtual bool DenyExecute() = 0;
+  // Waits until what was written is on the disk (fsync); true on success.
+  virtual bool Sync() = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map() = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) = 0;
 
