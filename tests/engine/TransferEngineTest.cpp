@@ -108,6 +108,16 @@ class TransferEngineTest : public ::testing::Test {
     return lines;
   }
 
+  // Every work-log file, one after the other.
+  std::string LogText() {
+    std::string log;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(temp_ / "velmo-test/logs", error)) {
+      log += ReadFile(entry.path().string());
+    }
+    return log;
+  }
+
   void ExpectFilesMatch(const std::string& dest) {
     for (const auto& [path, contents] : package_.files) {
       EXPECT_TRUE(ReadFile(dest + "/" + path) == contents) << path << " differs";
@@ -191,6 +201,123 @@ TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
   const TransferStatus status = Download(*engine, dest);
   EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
   ExpectFilesMatch(dest);
+}
+
+TEST_F(TransferEngineTest, NodesWithUnusableAddressesAreDroppedAndLogged) {
+  // Two nodes whose Host no request could be made for; drawn, either used to
+  // end the whole transfer.
+  package_.Serve(manifests_, Nodes());
+  manifests_.SetBody(
+      "/nodes/" + package_.partnerId + ".xml",
+      test::NodeListXml({"127.0.0.1:notaport", nodes_[0]->Host(), "h:99999", nodes_[1]->Host()}));
+  const std::string dest = temp_ / "dest";
+  {
+    auto engine = MakeEngine();
+    const TransferStatus status = Download(*engine, dest);
+    EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+    EXPECT_EQ(status.error, TransferError::None);
+  }
+  ExpectFilesMatch(dest);
+  const std::string log = LogText();
+  for (const char* host : {"127.0.0.1:notaport", "h:99999"}) {
+    EXPECT_NE(log.find(std::string("\"host\":\"") + host + "\""), std::string::npos) << host;
+  }
+  EXPECT_NE(log.find("\"NodeDropped\""), std::string::npos) << log.substr(0, 2000);
+}
+
+TEST_F(TransferEngineTest, ManifestFetchesAreRetriedWhileTheHostIsBusy) {
+  package_.Serve(manifests_, Nodes());
+  const std::string manifest = "/manifests/" + package_.packageId + "/current.xml";
+  const std::string nodeList = "/nodes/" + package_.partnerId + ".xml";
+  manifests_.SetStatuses(manifest, {503, 503, 503});
+  manifests_.SetStatuses(nodeList, {503, 503, 503});
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, temp_ / "dest");
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  int manifestRequests = 0;
+  int nodeListRequests = 0;
+  for (const auto& request : manifests_.Requests()) {
+    manifestRequests += request.path == manifest ? 1 : 0;
+    nodeListRequests += request.path == nodeList ? 1 : 0;
+  }
+  EXPECT_EQ(manifestRequests, 4);
+  EXPECT_EQ(nodeListRequests, 4);
+
+  // Past the retry budget the transfer ends with a connection error that can
+  // be retried, not a manifest error.
+  manifests_.SetStatuses(manifest, std::vector<int>(20, 503));
+  const TransferStatus created =
+      engine->CreateTransfer(package_.partnerId, package_.packageId, "?");
+  const TransferStatus failed = WaitFor(*engine, created.transferId, [](const TransferStatus& s) {
+    return s.error != TransferError::None || s.state == TransferState::Initialized;
+  });
+  EXPECT_EQ(failed.error, TransferError::ConnectionError);
+  EXPECT_TRUE(failed.retryable);
+}
+
+TEST_F(TransferEngineTest, UnusableStoredTransfersAreSetAsideAndTheirFilesReused) {
+  package_.AddFile("data/big.bin", 300000, 5);
+  package_.Serve(manifests_, Nodes());
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetThrottle(package_.NodePath(path), 40000);
+    }
+  }
+  const std::string dest = temp_ / "dest";
+  std::string id;
+  {
+    auto engine = MakeEngine();
+    id = engine->CreateTransfer(package_.partnerId, package_.packageId, "?").transferId;
+    WaitFor(*engine, id,
+            [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+    fs::create_directories(dest);
+    engine->StartTransfer(id, dest);
+    WaitFor(*engine, id,
+            [&](const TransferStatus& s) { return s.completedBytes > package_.TotalSize() / 4; });
+  }
+  const std::uint64_t servedBefore = ServedBytes();
+  for (auto& node : nodes_) {
+    for (const auto& [path, contents] : package_.files) {
+      node->SetThrottle(package_.NodePath(path), 0);
+    }
+  }
+  // The stored document is cut short, as a crash of an older version while
+  // saving left it; a second one is whole but names another transfer; a
+  // third nests deeper than the reader could follow.
+  const fs::path transfers = temp_ / "velmo-test/transfers";
+  const std::string stored = ReadFile((transfers / (id + ".json")).string());
+  ASSERT_FALSE(stored.empty());
+  std::ofstream(transfers / (id + ".json"), std::ios::trunc) << stored.substr(0, stored.size() / 2);
+  const std::string otherId(32, 'a');
+  std::ofstream(transfers / (otherId + ".json")) << stored;
+  const std::string deepId(32, 'b');
+  std::ofstream(transfers / (deepId + ".json")) << std::string(200000, '[');
+
+  {
+    auto engine = MakeEngine();
+    for (const std::string& unusable : {id, otherId, deepId}) {
+      SCOPED_TRACE(unusable);
+      EXPECT_EQ(engine->GetTransferManager().Find(unusable, engine->GetBehavior()), nullptr);
+      EXPECT_EQ(engine->GetTransferStatus(unusable).state, TransferState::Invalid);
+      EXPECT_FALSE(fs::exists(transfers / (unusable + ".json")));
+      int aside = 0;
+      for (const auto& entry : fs::directory_iterator(transfers)) {
+        const std::string name = entry.path().filename().string();
+        aside +=
+            name.rfind(unusable + ".json.", 0) == 0 && name.find(".broken") != std::string::npos;
+      }
+      EXPECT_EQ(aside, 1);
+    }
+    // A new transfer into the same folder keeps every whole chunk on disk.
+    const TransferStatus status = Download(*engine, dest);
+    EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  }
+  ExpectFilesMatch(dest);
+  const std::uint64_t servedAfter = ServedBytes() - servedBefore;
+  EXPECT_LT(servedAfter, package_.TotalSize() - package_.TotalSize() / 4 + 10 * 3000);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("\"StoredTransferSetAside\""), std::string::npos) << log.substr(0, 2000);
+  EXPECT_NE(log.find("names transfer " + id), std::string::npos);
 }
 
 TEST_F(TransferEngineTest, NodesSendingMoreThanTheRangeNeverWriteOutsideTheChunk) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -12,6 +15,7 @@
 #include "support/TempDir.h"
 #include "velmo/engine/JsonTempFileManifestStore.h"
 #include "velmo/engine/TransferManifest.h"
+#include "velmo/file/PosixSharedFile.h"
 #include "velmo/file/PosixSharedFileFactory.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/manifest/ManifestExceptions.h"
@@ -55,6 +59,17 @@ class TransferManifestStoreTest : public ::testing::Test {
   }
 
   bool Load(const std::string& id, TransferManifest& manifest) { return store_.Load(id, manifest); }
+
+  // The names in the store's folder, sorted.
+  std::vector<std::string> FolderEntries() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(FileOf("x").parent_path(), error)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
   test::TempDir dir_;
   PosixSharedFileFactory files_;
@@ -205,6 +220,7 @@ class UnwritableFile : public SharedFile {
     throw std::runtime_error("disk full");
   }
   std::size_t ReadAt(std::uint64_t, void*, std::size_t) override { return 0; }
+  bool Sync() override { return false; }
   std::shared_ptr<MemoryMappedFileData> Map() override { return nullptr; }
   std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t, std::uint64_t) override {
     return nullptr;
@@ -227,8 +243,101 @@ TEST_F(TransferManifestStoreTest, AFailedWriteLeavesNoFileBehind) {
   JsonTempFileManifestStore<TransferManifest> store(kFolder, &files);
   EXPECT_FALSE(store.Save(kId, TransferManifest(Params(kId, "/d"))));
   EXPECT_FALSE(fs::exists(FileOf(kId)));
-  // So the next attempt with a working disk succeeds.
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{});
+  // So the next attempt with a working disk succeeds, and leaves only the
+  // document itself.
   EXPECT_TRUE(store_.Save(kId, TransferManifest(Params(kId, "/d"))));
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{std::string(kId) + ".json"});
+}
+
+// Writes the first `keep` bytes of every write, then ends the process on the
+// spot, as a kill or a power loss during the write would. Run in a forked
+// child.
+class DyingFile : public PosixSharedFile {
+ public:
+  DyingFile(const std::string& folder, const std::string& path, std::uint32_t keep)
+      : PosixSharedFile(folder, path, FileOpenMode::CreateNew, 0,
+                        std::numeric_limits<std::uint64_t>::max()),
+        keep_(keep) {}
+  std::uint32_t Write(const void* buffer, std::uint32_t count) override {
+    PosixSharedFile::Write(buffer, std::min(count, keep_));
+    ::_exit(0);
+  }
+
+ private:
+  const std::uint32_t keep_;
+};
+
+class DyingFiles : public PosixSharedFileFactory {
+ public:
+  explicit DyingFiles(std::uint32_t keep) : keep_(keep) {}
+  std::shared_ptr<SharedFile> OpenFile(const std::string& folder, const std::string& relativePath,
+                                       FileOpenMode, std::uint64_t, std::uint64_t) override {
+    return std::make_shared<DyingFile>(folder, relativePath, keep_);
+  }
+
+ private:
+  const std::uint32_t keep_;
+};
+
+TEST_F(TransferManifestStoreTest, AProcessDyingWhileSavingLeavesTheKeyFree) {
+  for (const std::uint32_t keep : {0u, 20u}) {
+    SCOPED_TRACE(keep);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      DyingFiles files(keep);
+      JsonTempFileManifestStore<TransferManifest> store(kFolder, &files);
+      store.Save(kId, TransferManifest(Params(kId, "/d")));
+      ::_exit(1);  // not reached when the write ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // No torn document under the key: the transfer saves and loads afresh.
+    EXPECT_FALSE(fs::exists(FileOf(kId)));
+    ASSERT_TRUE(store_.Save(kId, TransferManifest(Params(kId, "/d"))));
+    TransferManifest loaded;
+    EXPECT_TRUE(Load(kId, loaded));
+    ASSERT_TRUE(store_.Remove(kId));
+  }
+}
+
+TEST_F(TransferManifestStoreTest, TornDocumentsAreUnusableAndCanBeSetAside) {
+  const std::string whole =
+      R"({"transferId":"t","partnerId":"p","packageId":"k","versionId":"?","destPath":"/d"})";
+  for (const std::string& text :
+       {std::string(), whole.substr(0, whole.size() / 2), std::string(200000, '['),
+        std::string(200000, '{') + "\"",
+        std::string(TempFileManifestStoreImpl::kMaxDocumentSize + 1, ' ')}) {
+    SCOPED_TRACE(text.substr(0, 40));
+    Put("t", text);
+    TransferManifest loaded;
+    std::string reason;
+    EXPECT_EQ(store_.TryLoad("t", loaded, &reason), StoredDocument::Unusable);
+    EXPECT_FALSE(reason.empty());
+    std::string aside;
+    ASSERT_TRUE(store_.SetAside("t", &aside));
+    EXPECT_FALSE(fs::exists(FileOf("t")));
+    EXPECT_EQ(aside.rfind("t.json.", 0), 0u) << aside;
+    EXPECT_TRUE(fs::exists(FileOf("t").parent_path() / aside));
+    // The key is free again.
+    EXPECT_TRUE(store_.Save("t", TransferManifest(Params("t", "/d"))));
+    EXPECT_TRUE(store_.Load("t", loaded));
+    ASSERT_TRUE(store_.Remove("t"));
+  }
+  // What cannot be opened is absent, not unusable, and is never set aside.
+  TransferManifest loaded;
+  EXPECT_EQ(store_.TryLoad("absent", loaded), StoredDocument::Absent);
+  EXPECT_FALSE(store_.SetAside("absent"));
+}
+
+TEST(JsonNestingDepthTest, CountsBracketsOutsideStrings) {
+  EXPECT_EQ(JsonNestingDepth(""), 0u);
+  EXPECT_EQ(JsonNestingDepth(R"({"a":[1,{"b":[]}]})"), 4u);
+  EXPECT_EQ(JsonNestingDepth(R"({"a":"[[[{{{"})"), 1u);
+  EXPECT_EQ(JsonNestingDepth(R"({"a\"[[":"\\"}[[)"), 2u);
+  EXPECT_EQ(JsonNestingDepth("]]]][["), 2u);
 }
 
 TEST(TransferManifestTest, ParseNeedsEveryIdentifierAndResetsFirst) {

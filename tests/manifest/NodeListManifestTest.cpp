@@ -98,6 +98,38 @@ TEST(NodeListManifestTest, InvalidLists) {
   EXPECT_THROW(ParseList("<ArrayOfNodeInfo><NodeInfo>"), ManifestParseException);
 }
 
+std::string HostNode(const std::string& id, const std::string& host,
+                     const std::string& extra = "") {
+  return "<NodeInfo NodeId=\"" + id + "\" Host=\"" + host + "\" " + extra + "/>";
+}
+
+TEST(NodeListManifestTest, NodesNoRequestCouldReachAreDroppedAndReported) {
+  const auto list = ParseList(
+      List(HostNode("a", "127.0.0.1:notaport") + HostNode("b", "127.0.0.1:8080") +
+           HostNode("c", "h:99999", "Weight=\"5\"") + HostNode("d", "h:0") + HostNode("e", "h:-1") +
+           HostNode("f", "[::1") + HostNode("g", "h/other") + HostNode("h", "h?x") +
+           HostNode("i", "user@h") + HostNode("j", "a b") + HostNode("k", ":80") +
+           HostNode("l", "[::1]:8080") + HostNode("m", "node.example") + HostNode("n", "h:65535")));
+  EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n"}));
+  std::vector<std::string> dropped;
+  for (const auto& node : list.GetDroppedNodes()) {
+    dropped.push_back(node.nodeId);
+    EXPECT_FALSE(node.reason.empty()) << node.host;
+  }
+  EXPECT_EQ(dropped, (std::vector<std::string>{"a", "c", "d", "e", "f", "g", "h", "i", "j", "k"}));
+  EXPECT_EQ(list.GetDroppedNodes()[0].host, "127.0.0.1:notaport");
+
+  // Dropped nodes take no part in the weight rule: the others keep theirs.
+  const auto weighted = ParseList(
+      List(HostNode("a", "h:99999", "Weight=\"4\"") + HostNode("b", "h", "Weight=\"0\"")));
+  ASSERT_EQ(Ids(weighted), std::vector<std::string>{"b"});
+  EXPECT_EQ(weighted.GetNodes()[0]->GetWeight(), 1);
+
+  // A list of nothing but unusable nodes is no list.
+  EXPECT_THROW(ParseList(List(HostNode("a", "h:99999") + HostNode("b", "h:x"))),
+               ManifestParseException);
+}
+
 TEST(NodeManifestTest, WriteAndWithStatistics) {
   const auto list = ParseList(List(R"(<NodeInfo NodeId="n" Host="h" Weight="5" Path="p"/>)"));
   const auto node = list.GetNodes()[0];

@@ -144,14 +144,26 @@ TEST(PackageManifestTest, NumbersMustBePlainDecimals) {
 }
 
 TEST(PackageManifestTest, HostileDocumentsAreInvalid) {
-  for (const char* name :
-       {"hostile-path-dotdot.xml", "hostile-path-inner-dotdot.xml", "hostile-path-absolute.xml",
-        "hostile-path-empty.xml", "hostile-path-dot.xml", "hostile-path-nul.xml",
-        "hostile-size-negative.xml", "hostile-size-absurd.xml", "hostile-size-too-large.xml",
-        "hostile-chunks-overflow.xml", "hostile-chunks-max-short-checksums.xml",
-        "hostile-chunksize-zero.xml", "hostile-chunksize-too-large.xml",
-        "hostile-checksums-not-hex.xml", "hostile-malformed.xml", "hostile-truncated.xml",
-        "hostile-duplicate-path.xml"}) {
+  for (const char* name : {"hostile-path-dotdot.xml",
+                           "hostile-path-inner-dotdot.xml",
+                           "hostile-path-absolute.xml",
+                           "hostile-path-empty.xml",
+                           "hostile-path-dot.xml",
+                           "hostile-path-nul.xml",
+                           "hostile-size-negative.xml",
+                           "hostile-size-absurd.xml",
+                           "hostile-size-too-large.xml",
+                           "hostile-chunks-overflow.xml",
+                           "hostile-chunks-max-short-checksums.xml",
+                           "hostile-chunksize-zero.xml",
+                           "hostile-chunksize-too-large.xml",
+                           "hostile-checksums-not-hex.xml",
+                           "hostile-malformed.xml",
+                           "hostile-truncated.xml",
+                           "hostile-duplicate-path.xml",
+                           "hostile-path-trailing-slash.xml",
+                           "hostile-path-trailing-slashes.xml",
+                           "hostile-path-trailing-dot.xml"}) {
     SCOPED_TRACE(name);
     EXPECT_THROW(ParsePackage(ManifestDataFile(name)), ManifestParseException);
   }

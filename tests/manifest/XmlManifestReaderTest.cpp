@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <boost/property_tree/xml_parser.hpp>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/XmlManifestReader.h"
@@ -67,10 +71,71 @@ TEST(XmlManifestReaderTest, DeepNestingIsRefusedBeforeParsing) {
 
 TEST(XmlManifestReaderTest, DepthScanSkipsWhatIsNotAnElement) {
   EXPECT_EQ(XmlElementDepth("<a><b/><c></c></a>"), 2u);
-  EXPECT_EQ(XmlElementDepth("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e \"<x>\">]><a/>"), 0u);
+  EXPECT_EQ(XmlElementDepth("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY e \"<x>\">]><a/>"), 1u);
   EXPECT_EQ(XmlElementDepth("<a><!-- <b><c> --><![CDATA[<d><e>]]></a>"), 1u);
   EXPECT_EQ(XmlElementDepth("<a t=\"/>\" u='>'><b></b></a>"), 2u);
   EXPECT_EQ(XmlElementDepth("<a><b><c></c></b><d></d></a>"), 3u);
+  EXPECT_EQ(XmlElementDepth("\xEF\xBB\xBF<a><b/></a>"), 2u);
+}
+
+// The deepest path of a tree the reader built, counting the top as 0.
+std::size_t TreeDepth(const ptree& tree) {
+  std::size_t deepest = 0;
+  for (const auto& child : tree) {
+    if (child.first == "<xmlattr>" || child.first == "<xmlcomment>") continue;
+    deepest = std::max(deepest, 1 + TreeDepth(child.second));
+  }
+  return deepest;
+}
+
+std::string Repeat(const std::string& part, std::size_t times) {
+  std::string out;
+  out.reserve(part.size() * times);
+  for (std::size_t i = 0; i < times; ++i) out += part;
+  return out;
+}
+
+// Markup the reader ends earlier, or later, than a naive scan would: each
+// hides 100,000 start tags from such a scan, and the reader would recurse
+// into every one of them.
+TEST(XmlManifestReaderTest, HostileNestingBehindOtherMarkupIsRefused) {
+  const std::string deep = Repeat("<a>", 100000);
+  for (const std::string& prefix :
+       {std::string("<!x[>"), std::string("<!DOCTYPE[>"), std::string("<r><!x[>"),
+        std::string("<a\"'>"), std::string("<r><!-- --->"), std::string("<?x > ?>"),
+        std::string("<r><![CDATA[]]>"), std::string("<!DOCTYPE r [ ] >")}) {
+    SCOPED_TRACE(prefix);
+    const std::string xml = prefix + deep + "]>-->\"'?>]]>";
+    EXPECT_GT(XmlElementDepth(xml), kMaxXmlManifestDepth);
+    EXPECT_THROW(Read(xml), ManifestParseException);
+  }
+  // Interleaved end tags inside comments do not count down.
+  EXPECT_THROW(Read(Repeat("<a><!--</a>-->", 100000)), ManifestParseException);
+}
+
+// The scan reports the depth of the tree the reader builds: documents of every
+// kind of markup, read whole.
+TEST(XmlManifestReaderTest, DepthScanNeverUndercountsTheReader) {
+  const std::vector<std::string> documents = {
+      "<a><b><c/></b></a>",
+      "<?xml version='1.0'?>\n<!-- c --><a x='1' y=\"2\"><b>t&amp;<c/></b></a>",
+      "<!DOCTYPE a [<!ELEMENT a ANY>]><a><b/></a>",
+      "<!x[><a><b><c></c></b></a>",
+      "<a\"'><b/></a\">",
+      "<a><![CDATA[<x><y>]]><b><c><d/></c></b></a>",
+      "<a><?pi <x><y> ?><b/></a>",
+      "<a><!weird <x>><b/></a>",
+      "<a >\n<b\t/>\r</a >",
+      "<a<b><c/></a<b>",
+      "\xEF\xBB\xBF<a><b/></a>",
+  };
+  for (const std::string& xml : documents) {
+    SCOPED_TRACE(xml);
+    std::istringstream in(xml);
+    ptree tree;
+    ASSERT_NO_THROW(boost::property_tree::read_xml(in, tree));
+    EXPECT_EQ(XmlElementDepth(xml), TreeDepth(tree));
+  }
 }
 
 }  // namespace

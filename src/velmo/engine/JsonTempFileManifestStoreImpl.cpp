@@ -1,5 +1,6 @@
 #include "velmo/engine/JsonTempFileManifestStoreImpl.h"
 
+#include <algorithm>
 #include <boost/locale/encoding_errors.hpp>
 #include <boost/locale/encoding_utf.hpp>
 #include <boost/property_tree/json_parser.hpp>
@@ -109,6 +110,29 @@ void WriteNode(const ptree& node, bool top, std::string& out) {
 
 }  // namespace
 
+std::size_t JsonNestingDepth(const std::string& text) {
+  std::size_t depth = 0;
+  std::size_t deepest = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;  // the escaped character cannot end the string
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 void JsonTempFileManifestStoreImpl::Parse(std::istream& stream, ptree& tree) {
   try {
     const std::string text((std::istreambuf_iterator<char>(stream)),
@@ -116,12 +140,17 @@ void JsonTempFileManifestStoreImpl::Parse(std::istream& stream, ptree& tree) {
     // The JSON reader passes raw bytes through; checking the whole text first
     // keeps malformed UTF-8 out of the identifiers.
     boost::locale::conv::utf_to_utf<char16_t>(text, boost::locale::conv::stop);
+    if (JsonNestingDepth(text) > kMaxStoredJsonDepth) {
+      throw ManifestParseException("stored document nests too deeply");
+    }
     std::istringstream in(text);
     ptree parsed;
     boost::property_tree::read_json(in, parsed);
     tree.swap(parsed);
   } catch (const boost::locale::conv::conversion_error&) {
     throw ManifestParseException("stored document is not UTF-8");
+  } catch (const ManifestParseException&) {
+    throw;
   } catch (const std::exception& e) {
     throw ManifestParseException(std::string("stored document is not JSON: ") + e.what());
   }

@@ -2,6 +2,7 @@
 
 #include "velmo/engine/ManifestStore.h"
 #include "velmo/engine/TempFileManifestStoreImpl.h"
+#include "velmo/manifest/ManifestExceptions.h"
 
 namespace velmo {
 
@@ -10,12 +11,18 @@ namespace velmo {
 template <typename M>
 class TempFileManifestStore : public ManifestStore<M> {
  public:
-  bool Load(const std::string& key, InputManifest& manifest) override {
+  StoredDocument TryLoad(const std::string& key, InputManifest& manifest,
+                         std::string* reason = nullptr) override {
     try {
       GetImpl().Read(key, manifest);
-      return true;
+      return StoredDocument::Loaded;
+    } catch (const ManifestParseException& e) {
+      // The file opened and was read whole: its content is what is wrong.
+      if (reason != nullptr) *reason = e.what();
+      return StoredDocument::Unusable;
     } catch (...) {
-      return false;
+      // Not there, not ours to open, or the disk failed: nothing to judge.
+      return StoredDocument::Absent;
     }
   }
 
@@ -29,6 +36,10 @@ class TempFileManifestStore : public ManifestStore<M> {
   }
 
   bool Remove(const std::string& key) override { return GetImpl().Remove(key); }
+
+  bool SetAside(const std::string& key, std::string* asideName = nullptr) override {
+    return GetImpl().SetAside(key, asideName);
+  }
 
  protected:
   virtual TempFileManifestStoreImpl& GetImpl() = 0;

@@ -29,12 +29,18 @@ class TempFileManifestStoreImpl : public ManifestStoreImpl {
   TempFileManifestStoreImpl(std::string folder, SharedFileFactory* files);
 
   // Reads the key's file into `stream`. ManifestLocatorException when it
-  // cannot be opened, ManifestStreamException when reading fails or the file
-  // is larger than kMaxDocumentSize.
+  // cannot be opened, ManifestStreamException when reading fails,
+  // ManifestParseException when the file is larger than kMaxDocumentSize.
   void Fetch(const std::string& key, std::ostream& stream) override;
   // Writes `stream`'s text to a new file for the key; an existing file is
   // left untouched (ManifestLocatorException). ManifestStreamException when
   // writing fails.
+  //
+  // The text goes to a temporary file in the same folder, which is synced and
+  // then linked under the key's name (link, unlike rename, never replaces an
+  // existing file, so the first document stays), and the folder is synced. A
+  // process killed at any moment leaves the key's file whole or absent; at
+  // worst a temporary file (".<name>.<suffix>.tmp") stays behind.
   void Put(std::istream& stream, const std::string& key) override;
   // The key's file name inside the folder.
   virtual std::string FileName(const std::string& key) const = 0;
@@ -42,9 +48,14 @@ class TempFileManifestStoreImpl : public ManifestStoreImpl {
   // Deletes the key's file; false when there was none or it stayed.
   bool Remove(const std::string& key);
 
+  // Renames the key's file to "<name>.<suffix>.broken" in the same folder;
+  // `asideName` receives the new name. False when there was none or it
+  // stayed.
+  bool SetAside(const std::string& key, std::string* asideName);
+
  private:
-  // The file of `key`, opened for reading (OpenExisting) or writing (CreateNew).
-  std::shared_ptr<SharedFile> Open(const std::string& key, bool forWriting);
+  // The file of `key`, opened for reading.
+  std::shared_ptr<SharedFile> Open(const std::string& key);
   // The key's path relative to the temporary folder; throws
   // ManifestLocatorException for a key that is not a plain file name.
   std::string RelativePath(const std::string& key) const;

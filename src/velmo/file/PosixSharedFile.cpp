@@ -205,6 +205,12 @@ std::size_t PosixSharedFile::ReadAt(std::uint64_t offset, void* data, std::size_
     done += static_cast<std::size_t>(got);
   }
   return done;
+bool PosixSharedFile::Sync() {
+  int result;
+  do {
+    result = ::fsync(fd_);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
 }
 
 std::shared_ptr<MemoryMappedFileData> PosixSharedFile::Map() {

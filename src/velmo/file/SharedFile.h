@@ -31,6 +31,8 @@ class SharedFile : public BoundedFileData {
   // Reads up to `size` bytes at `offset` (inside the bounds); returns the
   // count read, less than `size` only at the end of the file.
   virtual std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) = 0;
+  // Waits until what was written is on the disk (fsync); true on success.
+  virtual bool Sync() = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map() = 0;
   virtual std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) = 0;
 

@@ -33,6 +33,12 @@ void StandardFileManifest::Parse(const boost::property_tree::ptree& tree) {
   if (!IsContainedRelativePath(path)) {
     throw ManifestParseException("file path is empty or leaves the destination folder");
   }
+  // "bin/" and "bin/." name a folder: opening them as a file can only fail,
+  // so the document is refused here rather than partway through a download.
+  const auto lastPart = path.substr(path.rfind('/') + 1);
+  if (lastPart.empty() || lastPart == ".") {
+    throw ManifestParseException("file path names a folder: " + path);
+  }
   if (chunkSize == 0) {
     throw ManifestParseException("file chunk size is 0");
   }

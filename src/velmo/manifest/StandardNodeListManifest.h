@@ -5,20 +5,28 @@
 namespace velmo {
 
 // The XML node list: root `ArrayOfNodeInfo`, one `NodeInfo` child per node;
-// other children (namespace declarations, comments) are ignored. When any
-// node has a weight, nodes of weight 0 are dropped; when none has, every node
-// weighs 1.
+// other children (namespace declarations, comments) are ignored. A node whose
+// Host cannot be made into a request URL (a port that is no number or out of
+// range, characters that would end the authority) is dropped and reported by
+// GetDroppedNodes: one bad address must not end a download the other nodes
+// can serve. When any remaining node has a weight, nodes of weight 0 are
+// dropped; when none has, every node weighs 1.
 class StandardNodeListManifest : public NodeListManifest {
  public:
   StandardNodeListManifest() = default;
 
-  // ManifestParseException for a missing root, a list without nodes or an
-  // invalid node. The list is changed only when the document is valid.
+  // ManifestParseException for a missing root, a list without usable nodes
+  // or an invalid node. The list is changed only when the document is valid.
   void Parse(const boost::property_tree::ptree& tree) override;
   NodeManifestList GetNodes() const override { return nodes_; }
+  std::vector<DroppedNode> GetDroppedNodes() const override { return dropped_; }
+
+  // Why `host` cannot address a node, or empty when it can.
+  static std::string UnusableHostReason(const std::string& host);
 
  private:
   NodeManifestList nodes_;
+  std::vector<DroppedNode> dropped_;
 };
 
 }  // namespace velmo

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <new>
 #include <sstream>
+#include <string>
 
 #include "velmo/manifest/ManifestExceptions.h"
 
@@ -14,79 +15,144 @@ namespace {
 
 const char kXmlAttr[] = "<xmlattr>";
 
-bool StartsWith(const std::string& text, std::size_t at, const char* prefix) {
-  return text.compare(at, std::char_traits<char>::length(prefix), prefix) == 0;
+// The character classes of the XML reader (boost's rapidxml), which scans a
+// zero-terminated copy of the document: a NUL ends the text wherever it is.
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsNameChar(char c) { return c != '\0' && !IsSpace(c) && c != '/' && c != '>' && c != '?'; }
+bool IsAttributeNameChar(char c) { return IsNameChar(c) && c != '<' && c != '=' && c != '!'; }
+
+void SkipSpace(const char*& p) {
+  while (IsSpace(*p)) ++p;
 }
 
-// Position just past `terminator` searched from `from`, or the end.
-std::size_t SkipPast(const std::string& text, std::size_t from, const char* terminator) {
-  const auto found = text.find(terminator, from);
-  return found == std::string::npos ? text.size()
-                                    : found + std::char_traits<char>::length(terminator);
+// Whether `text` starts at `p`; never reads past the text's end, where the
+// terminating NUL differs from every character of `text`.
+bool Follows(const char* p, const char* text) {
+  for (; *text != '\0'; ++p, ++text) {
+    if (*p != *text) return false;
+  }
+  return true;
+}
+
+// Moves `p` past the next `terminator`; false when the text ends first.
+bool SkipPast(const char*& p, const char* terminator) {
+  for (; *p != '\0'; ++p) {
+    if (Follows(p, terminator)) {
+      p += std::char_traits<char>::length(terminator);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Past the markup that follows a '<' that does not close an element: the
+// reader's own choice between declaration, instruction, comment, CDATA,
+// document type, other "<!" markup and element. Sets `opened` when an element
+// start tag (not an empty-element tag) was read. False where the reader
+// fails.
+bool SkipMarkup(const char*& p, bool& opened) {
+  opened = false;
+  if (*p == '?') {
+    // The declaration and every processing instruction end at the first "?>".
+    return SkipPast(++p, "?>");
+  }
+  if (*p == '!') {
+    if (Follows(p + 1, "--")) {
+      p += 3;
+      return SkipPast(p, "-->");
+    }
+    if (Follows(p + 1, "[CDATA[")) {
+      p += 8;
+      return SkipPast(p, "]]>");
+    }
+    if (Follows(p + 1, "DOCTYPE") && IsSpace(p[8])) {
+      // Up to the first '>' outside brackets, brackets counted naively.
+      for (p += 9; *p != '>';) {
+        if (*p == '\0') return false;
+        if (*p != '[') {
+          ++p;
+          continue;
+        }
+        ++p;
+        for (std::size_t brackets = 1; brackets > 0; ++p) {
+          if (*p == '\0') return false;
+          if (*p == '[') ++brackets;
+          if (*p == ']') --brackets;
+        }
+      }
+      ++p;
+      return true;
+    }
+    // Any other "<!" markup ends at the first '>', brackets or not.
+    return SkipPast(++p, ">");
+  }
+  // An element: a name, attributes with quoted values, then '>' or "/>".
+  const char* name = p;
+  while (IsNameChar(*p)) ++p;
+  if (p == name) return false;
+  SkipSpace(p);
+  while (IsAttributeNameChar(*p)) {
+    while (IsAttributeNameChar(*p)) ++p;
+    SkipSpace(p);
+    if (*p != '=') return false;
+    ++p;
+    SkipSpace(p);
+    const char quote = *p;
+    if (quote != '"' && quote != '\'') return false;
+    for (++p; *p != quote; ++p) {
+      if (*p == '\0') return false;
+    }
+    ++p;
+    SkipSpace(p);
+  }
+  if (*p == '>') {
+    ++p;
+    opened = true;
+    return true;
+  }
+  if (p[0] == '/' && p[1] == '>') {
+    p += 2;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 std::size_t XmlElementDepth(const std::string& document) {
-  std::size_t depth = 0;
+  const char* p = document.c_str();
+  if (Follows(p, "\xEF\xBB\xBF")) p += 3;
+  std::size_t depth = 0;  // elements open around `p`
   std::size_t deepest = 0;
-  std::size_t i = 0;
-  const std::size_t n = document.size();
-  while (i < n) {
-    if (document[i] != '<') {
-      ++i;
+  for (;;) {
+    if (depth == 0) {
+      // Between top-level nodes only white space may stand.
+      SkipSpace(p);
+      if (*p != '<') return deepest;
+    } else if (*p != '<') {
+      // Character data, up to the next markup.
+      while (*p != '\0' && *p != '<') ++p;
+      if (*p == '\0') return deepest;
+    }
+    if (depth > 0 && p[1] == '/') {
+      // An end tag; its name is not compared with the start tag's.
+      p += 2;
+      while (IsNameChar(*p)) ++p;
+      SkipSpace(p);
+      if (*p != '>') return deepest;
+      ++p;
+      --depth;
       continue;
     }
-    if (StartsWith(document, i, "<!--")) {
-      i = SkipPast(document, i + 4, "-->");
-    } else if (StartsWith(document, i, "<![CDATA[")) {
-      i = SkipPast(document, i + 9, "]]>");
-    } else if (StartsWith(document, i, "<?")) {
-      i = SkipPast(document, i + 2, "?>");
-    } else if (StartsWith(document, i, "<!")) {
-      // A declaration; a document type may hold an internal subset in brackets.
-      std::size_t brackets = 0;
-      std::size_t j = i + 2;
-      for (; j < n; ++j) {
-        if (document[j] == '[') {
-          ++brackets;
-        } else if (document[j] == ']' && brackets > 0) {
-          --brackets;
-        } else if (document[j] == '>' && brackets == 0) {
-          break;
-        }
-      }
-      i = j + 1;
-    } else if (StartsWith(document, i, "</")) {
-      if (depth > 0) {
-        --depth;
-      }
-      i = SkipPast(document, i + 2, ">");
-    } else {
-      // A start tag; '>' and '/' inside quoted attribute values do not count.
-      char quote = 0;
-      std::size_t j = i + 1;
-      for (; j < n; ++j) {
-        const char c = document[j];
-        if (quote != 0) {
-          if (c == quote) {
-            quote = 0;
-          }
-        } else if (c == '"' || c == '\'') {
-          quote = c;
-        } else if (c == '>') {
-          break;
-        }
-      }
-      const bool selfClosing = j < n && document[j - 1] == '/';
-      if (!selfClosing) {
-        ++depth;
-        deepest = std::max(deepest, depth);
-      }
-      i = j + 1;
-    }
+    ++p;
+    // Every element counts at its own level, empty-element tags included:
+    // the tree built from the document is that deep.
+    const bool isElement = *p != '?' && *p != '!';
+    bool opened = false;
+    if (isElement) deepest = std::max(deepest, depth + 1);
+    if (!SkipMarkup(p, opened)) return deepest;
+    if (opened) ++depth;
   }
-  return deepest;
 }
 
 void PromoteXmlAttributes(boost::property_tree::ptree& tree) {

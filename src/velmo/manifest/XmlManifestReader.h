@@ -29,10 +29,13 @@ void PromoteXmlAttributes(boost::property_tree::ptree& tree);
 // stack; such documents are refused before they reach the reader.
 constexpr std::size_t kMaxXmlManifestDepth = 64;
 
-// The deepest element nesting of a document, found by a light scan that skips
-// comments, CDATA sections, processing instructions, declarations and quoted
-// attribute values. Exact for well-formed documents; for malformed ones it
-// may be off, and the XML reader refuses those anyway.
+// The deepest element nesting the XML reader reaches on `document`, counting
+// empty-element tags at their own level. The scan follows the reader's own
+// rules (boost's rapidxml with the flags read_xml uses) for where comments,
+// CDATA sections, processing instructions, document types, other "<!" markup,
+// quoted attribute values and end tags stop, and stops where the reader
+// fails, so markup the reader takes for an element is never hidden from the
+// count. Without recursion: any document takes constant stack.
 std::size_t XmlElementDepth(const std::string& document);
 
 }  // namespace velmo

@@ -7,6 +7,8 @@
 
 namespace velmo {
 
+class NodeListManifest;
+
 // Fetches the package manifest (the requested version, or the current one);
 // connection trouble is retried in place.
 class GetPackageManifestWork : public TransferWork, public LimitedRetrySimpleWork {
@@ -19,12 +21,16 @@ class GetPackageManifestWork : public TransferWork, public LimitedRetrySimpleWor
 };
 
 // Fetches the partner's node list; connection trouble is retried in place.
+// Every node the list left out as unusable gets a work-log record.
 class GetNodeListWork : public TransferWork, public LimitedRetrySimpleWork {
  public:
   GetNodeListWork(std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface);
   void Describe(boost::property_tree::ptree& out) const override;
   WorkStatus ExecuteTask() override;
   void OnInterrupt() override {}
+
+ private:
+  void LogDroppedNodes(const NodeListManifest& nodeList);
 };
 
 }  // namespace velmo

@@ -12,6 +12,9 @@
 #include "velmo/manifest/PackageKey.h"
 #include "velmo/manifest/PackageManifest.h"
 #include "velmo/platform/System.h"
+#include "velmo/telemetry/LogLevel.h"
+#include "velmo/telemetry/TrackEventWork.h"
+#include "velmo/telemetry/WorkLogManager.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferExceptionData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
@@ -151,9 +154,26 @@ WorkStatus GetNodeListWork::ExecuteTask() {
     } else {
       nodeList = factory.Create(params.partnerId);
     }
+    LogDroppedNodes(*nodeList);
     return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(nodeList));
   } catch (...) {
     return ManifestFailureStatus(url.empty() ? "node list" : "node list " + url);
+  }
+}
+
+void GetNodeListWork::LogDroppedNodes(const NodeListManifest& nodeList) {
+  WorkLogManager* log = workInterface->GetBehavior().workLog;
+  if (log == nullptr) return;
+  using boost::property_tree::ptree;
+  for (const DroppedNode& node : nodeList.GetDroppedNodes()) {
+    std::shared_ptr<TrackEventWork> work = log->CreateEvent(kLogWorkFailure | kLogImportant);
+    ptree& tree = work->GetTree();
+    tree.push_back(ptree::value_type("event", ptree("NodeDropped")));
+    tree.push_back(ptree::value_type("partnerId", ptree(workInterface->GetParams().partnerId)));
+    tree.push_back(ptree::value_type("nodeId", ptree(node.nodeId)));
+    tree.push_back(ptree::value_type("host", ptree(node.host)));
+    tree.push_back(ptree::value_type("reason", ptree(node.reason)));
+    log->Submit(std::move(work));
   }
 }
 
