@@ -205,6 +205,8 @@ std::size_t PosixSharedFile::ReadAt(std::uint64_t offset, void* data, std::size_
     done += static_cast<std::size_t>(got);
   }
   return done;
+}
+
 bool PosixSharedFile::Sync() {
   int result;
   do {
