@@ -10,6 +10,7 @@
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
 #include "velmo/manifest/ManifestExceptions.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 
 namespace velmo {
@@ -23,16 +24,11 @@ std::string TempFolderOrThrow() {
 }
 
 // The store's folders hold where the user's downloads go; like the other
-// folders below the temporary folder they are the user's alone. Failures are
-// left to the open that follows, which reports them.
+// folders below the temporary folder they are the user's alone, and a folder
+// someone else controls is refused (UnsafeFolderError) before anything in it
+// is read or written.
 void CreatePrivateFolders(const std::string& temp, const std::string& relative) {
-  std::string path = temp;
-  std::istringstream parts(relative);
-  for (std::string part; std::getline(parts, part, '/');) {
-    if (part.empty() || part == ".") continue;
-    path = JoinPath(path, part);
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return;
-  }
+  MakePrivateFolders(temp, relative);
 }
 
 }  // namespace
@@ -56,7 +52,7 @@ std::shared_ptr<SharedFile> TempFileManifestStoreImpl::Open(const std::string& k
   try {
     const std::string temp = TempFolderOrThrow();
     const std::string relative = RelativePath(key);
-    if (forWriting) CreatePrivateFolders(temp, folder_);
+    CreatePrivateFolders(temp, folder_);
     std::shared_ptr<SharedFile> file = files_->OpenFile(
         temp, relative, forWriting ? FileOpenMode::CreateNew : FileOpenMode::OpenExisting, 0,
         std::numeric_limits<std::uint64_t>::max());
