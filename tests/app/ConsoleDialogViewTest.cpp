@@ -22,9 +22,9 @@ class CountingEvents : public DialogViewEvents {
 };
 
 // Closes the console's files at the end of each case.
-class ConsoleDialogViewTest : public ::testing::Test {
+class ConsoleInterruptTest : public ::testing::Test {
  protected:
-  ~ConsoleDialogViewTest() override {
+  ~ConsoleInterruptTest() override {
     for (std::FILE* f : {in_, out_, err_}) std::fclose(f);
   }
   std::FILE* in_ = std::tmpfile();
@@ -34,7 +34,7 @@ class ConsoleDialogViewTest : public ::testing::Test {
 
 // SIGINT and SIGTERM end Run as closing the window does; the process goes on
 // to its teardown.
-TEST_F(ConsoleDialogViewTest, InterruptsCloseTheViewInsteadOfEndingTheProcess) {
+TEST_F(ConsoleInterruptTest, InterruptsCloseTheViewInsteadOfEndingTheProcess) {
   for (int signal : {SIGINT, SIGTERM}) {
     ConsoleDialogView::CloseOnInterrupt();
     ConsoleDialogView view(in_, out_, err_);
@@ -56,7 +56,7 @@ TEST_F(ConsoleDialogViewTest, InterruptsCloseTheViewInsteadOfEndingTheProcess) {
   }
 }
 
-TEST_F(ConsoleDialogViewTest, AnInterruptBeforeRunShowsNothing) {
+TEST_F(ConsoleInterruptTest, AnInterruptBeforeRunShowsNothing) {
   ConsoleDialogView::CloseOnInterrupt();
   EXPECT_FALSE(ConsoleDialogView::Interrupted());
   ASSERT_EQ(::raise(SIGTERM), 0);

@@ -208,6 +208,24 @@ TEST_F(TransferEngineTest, AProgramFileMayNotBeRunWhileItIsIncomplete) {
       << "executable once complete, for everyone who may read it";
 }
 
+TEST_F(TransferEngineTest, NoTransferIsMadeWhileItsFoldersAreNotTheUsersAlone) {
+  package_.Serve(manifests_, Nodes());
+  for (const char* folder : {"velmo-test/transfers", "velmo-test/logs"}) {
+    fs::create_directories(temp_ / folder);
+    fs::permissions(temp_ / folder, fs::perms::all);  // as another user would leave it
+    auto engine = MakeEngine();
+    const TransferStatus status =
+        engine->CreateTransfer(package_.partnerId, package_.packageId, "?");
+    EXPECT_EQ(status.state, TransferState::Invalid) << folder;
+    EXPECT_EQ(status.error, TransferError::FileAccessError) << folder;
+    EXPECT_TRUE(manifests_.Requests().empty()) << "nothing is fetched";
+    fs::permissions(temp_ / folder, fs::perms::owner_all);
+  }
+  auto engine = MakeEngine();
+  EXPECT_NE(engine->CreateTransfer(package_.partnerId, package_.packageId, "?").state,
+            TransferState::Invalid);
+}
+
 TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
   // Node 1 corrupts a byte of every file it serves; node 3 is gone.
   for (const auto& [path, contents] : package_.files) {

@@ -91,8 +91,8 @@ TEST(PrivateFolderTest, FoldersOthersControlAreRefused) {
 }
 
 TEST(PrivateFolderTest, OnlyFoldersBelowTheTemporaryFolderAreChecked) {
-  test::TempDir temp;  // TMPDIR
-  test::TempDir elsewhere(false);
+  test::TempDir elsewhere(false);  // made first, so not below the next one
+  test::TempDir temp;              // TMPDIR
   ASSERT_TRUE(std::filesystem::create_directories(temp / "shared"));
   ::chmod((temp / "shared").c_str(), 0777);
   EXPECT_THROW(MakePrivateFolderPath(temp / "shared/work"), UnsafeFolderError);

@@ -349,30 +349,33 @@ TEST_P(WorkflowTest, LazyParallelProducesWithBoundedFlight) {
 // Every production checks that fewer than `capacity` children are in flight:
 // a child counts as landed once its own observer has run, which happens
 // before its parent hears of it.
-class CountingProducer : public LazyParallelWork, public WorkCompleteCallback {
+class CountingProducer : public LazyParallelWork {
  public:
   CountingProducer(WorkCompleteCallback* observer, unsigned capacity, std::size_t total, Gate& gate)
       : LazyParallelWork(observer, capacity), total_(total), gate_(gate) {}
   std::shared_ptr<Work> GetNextWork() override {
     if (Produced() >= total_) return nullptr;
-    const int inFlight = produced_.fetch_add(1) + 1 - landed_.load();
+    const int inFlight = produced_.fetch_add(1) + 1 - landing_.landed.load();
     int seen = maxInFlight.load();
     while (inFlight > seen && !maxInFlight.compare_exchange_weak(seen, inFlight)) {
     }
     auto leaf = Gated(gate_);
-    leaf->AddCompleteCallback(this);
+    leaf->AddCompleteCallback(&landing_);
     return leaf;
-  }
-  void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {
-    landed_.fetch_add(1);
   }
   std::atomic<int> maxInFlight{0};
 
  private:
+  struct Landing : WorkCompleteCallback {
+    void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {
+      landed.fetch_add(1);
+    }
+    std::atomic<int> landed{0};
+  };
   std::size_t total_;
   Gate& gate_;
   std::atomic<int> produced_{0};
-  std::atomic<int> landed_{0};
+  Landing landing_;
 };
 
 TEST_P(WorkflowTest, LazyParallelNeverHasMoreThanItsCapacityInFlight) {

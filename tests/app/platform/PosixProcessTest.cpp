@@ -114,13 +114,11 @@ TEST_F(PosixProcessTest, TheChildInheritsOnlyTheStandardDescriptors) {
   ASSERT_EQ(::pipe(pipeFds), 0);
   const int fileFd = ::open((dir_ / "held").c_str(), O_CREAT | O_WRONLY, 0600);
   ASSERT_GE(fileFd, 3);
-  // The shell lists its own descriptors after pointing its output at the file
-  // (so it keeps no saved copy of the old one).
+  // The shell points its output at the file (keeping no saved copy of the
+  // old one), then has ls list the shell's descriptors from outside.
   const std::string out = dir_ / "fds.txt";
   PosixProcess process("/bin/sh");
-  ASSERT_TRUE(process.Launch(
-      true, {"-c", "exec >\"$1\"; for f in /proc/$$/fd/*; do echo \"${f##*/}\"; done", "sh", out},
-      dir_.path()));
+  ASSERT_TRUE(process.Launch(true, {"-c", "exec >\"$1\"; ls /proc/$$/fd", "sh", out}, dir_.path()));
   ::close(socketFd);
   ::close(pipeFds[0]);
   ::close(pipeFds[1]);

@@ -19,8 +19,14 @@ namespace {
 // The child gets standard input, output and error and nothing else: the
 // engine's sockets, mapped files and logs are not the program's business, and
 // a socket kept open in a long-lived child would keep a connection alive.
+#if defined(__GLIBC__)
+#if __GLIBC_PREREQ(2, 34)
+#define VELMO_HAVE_ADDCLOSEFROM 1
+#endif
+#endif
+
 int CloseInheritedDescriptors(posix_spawn_file_actions_t* actions) {
-#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+#if defined(VELMO_HAVE_ADDCLOSEFROM)
   return posix_spawn_file_actions_addclosefrom_np(actions, 3);
 #else
   // Without closefrom, every descriptor open now is closed by name. One
