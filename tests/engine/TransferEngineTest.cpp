@@ -221,9 +221,20 @@ TEST_F(TransferEngineTest, NoTransferIsMadeWhileItsFoldersAreNotTheUsersAlone) {
     EXPECT_TRUE(manifests_.Requests().empty()) << "nothing is fetched";
     fs::permissions(temp_ / folder, fs::perms::owner_all);
   }
+  // A stored transfer is not read from such a folder either.
+  std::string id;
+  {
+    auto engine = MakeEngine();
+    ASSERT_EQ(Download(*engine, temp_ / "dest", &id).state, TransferState::Completed);
+  }
+  fs::permissions(temp_ / "velmo-test/transfers", fs::perms::all);
+  {
+    auto engine = MakeEngine();
+    EXPECT_EQ(engine->GetTransferManager().Find(id, engine->GetBehavior()), nullptr);
+  }
+  fs::permissions(temp_ / "velmo-test/transfers", fs::perms::owner_all);
   auto engine = MakeEngine();
-  EXPECT_NE(engine->CreateTransfer(package_.partnerId, package_.packageId, "?").state,
-            TransferState::Invalid);
+  EXPECT_NE(engine->GetTransferManager().Find(id, engine->GetBehavior()), nullptr);
 }
 
 TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
