@@ -2,14 +2,18 @@
 // engine against in-process servers, and its failure and language rules with
 // a fake engine.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "support/MapStringTable.h"
 #include "support/ScopedEnv.h"
@@ -182,6 +186,46 @@ TEST_F(DialogFlowTest, ATransferErrorShowsItsMessageAndCloses) {
                                          std::string(build::kSupportHost) +
                                          " for further assistance.");
   EXPECT_FALSE(fs::exists(temp_ / "received.txt"));
+}
+
+// Ctrl-C in the console closes the dialog as the window's close box does:
+// the run ends through its own teardown, which suspends the transfers (kept
+// for a later run) and writes the work log out, instead of dying mid-way.
+TEST_F(DialogFlowTest, CtrlCInTheConsoleSuspendsTheTransfersAndWritesTheLog) {
+  downloader_.Serve(manifests_, {&node_});
+  skin_.Serve(manifests_, {&node_});
+  const std::string payload = downloader_.NodePath("data/payload.bin");
+  node_.SetThrottle(payload, 2000);  // 25 s for the whole payload
+  const auto table = Table(manifests_.Host());
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  ConsoleDialogView::CloseOnInterrupt();
+  ConsoleDialogView view(in, out, out);
+  auto run = std::async(std::launch::async, [&] {
+    return RunBootstrap({"/opt/velmo-bootstrap", "log=-1"}, table, view);
+  });
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (node_.BytesServed(payload) == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_GT(node_.BytesServed(payload), 0u) << "the download never started";
+  ASSERT_EQ(::kill(::getpid(), SIGINT), 0);
+  ASSERT_EQ(run.wait_for(60s), std::future_status::ready) << "the run did not end";
+  EXPECT_EQ(run.get(), 0);
+  std::fclose(in);
+  std::fclose(out);
+
+  EXPECT_FALSE(fs::exists(temp_ / "received.txt")) << "nothing is launched";
+  std::string log;
+  for (const auto& entry : fs::directory_iterator(temp_ / "Orvanta/Pellaris/logs")) {
+    log += ReadFile(entry.path().string());
+  }
+  EXPECT_NE(log.find("\"event\":\"Suspend\""), std::string::npos) << log.substr(0, 3000);
+  int stored = 0;
+  for (const auto& entry : fs::directory_iterator(temp_ / "Orvanta/Pellaris/transfers")) {
+    stored += entry.path().extension() == ".json" ? 1 : 0;
+  }
+  EXPECT_GE(stored, 1) << "the unfinished transfer is kept for the next run";
 }
 
 // An engine that hands out two ids and remembers what it was asked.

@@ -7,9 +7,11 @@
 #   resume     velmo-fetch killed with SIGKILL mid-transfer, then resumed with
 #              --resume: only what was missing is fetched again; Ctrl-C
 #              (SIGINT) suspends and prints the id;
-#   bootstrap  velmo-bootstrap (console view) downloads both demo packages
-#              from the same three nodes (the second one corrupt) and starts
-#              the sample program with the designed parameters;
+#   bootstrap  velmo-bootstrap (console view) stopped with SIGTERM mid-way
+#              suspends its transfers and writes its work log; then it
+#              downloads both demo packages from the same three nodes (the
+#              second one corrupt) and starts the sample program with the
+#              designed parameters;
 #   tools      --version on the three programs; a node list answering 403
 #              names its URL and the status; --json gives JSON lines from
 #              start to end; --list and --discard; a transfer killed with
@@ -166,13 +168,37 @@ bootstrap)
   "$publish" package --partner "$(value 104)" --package "$(value 106)" --version 1 --name S \
     --run skin.ini --out "$work/tree" "$work/skin" >/dev/null
   # The build's manifest host is fixed; without that port free, skip.
-  if ! serve --base-port "${host##*:}" --corrupt-node 2 --corrupt-every 4096 2>/dev/null; then
+  if ! serve --base-port "${host##*:}" --limit-rate 1=3k --limit-rate 2=3k --limit-rate 3=3k \
+    2>/dev/null; then
     echo "SKIP: port ${host##*:} is in use"
     exit 77
   fi
   nodes_for "$(value 103)"
   nodes_for "$(value 104)"
   export VELMO_SAMPLE_RECORD="$work/received.txt" VELMO_CONSOLE=1
+  # SIGTERM while the (throttled) download runs closes the console dialog:
+  # the transfers are suspended and the work log written, then a clean exit.
+  "$bootstrap" "$bootstrap" </dev/null >"$work/term.out" 2>&1 &
+  pid=$!
+  # The program file is made when its transfer starts.
+  for _ in $(seq 200); do
+    [ -e "$TMPDIR/Orvanta/Pellaris/velmo-sample-downloader" ] && break
+    sleep 0.1
+  done
+  [ -e "$TMPDIR/Orvanta/Pellaris/velmo-sample-downloader" ] || fail "the download never started"
+  kill -TERM "$pid"
+  set +e
+  wait "$pid"
+  status=$?
+  set -e
+  [ "$status" = 0 ] || fail "velmo-bootstrap ended with $status after SIGTERM: $(cat "$work/term.out")"
+  grep -qs '"event":"Suspend"' "$TMPDIR"/Orvanta/Pellaris/logs/*.txt ||
+    fail "no suspension in the work log after SIGTERM"
+  [ ! -e "$work/received.txt" ] || fail "the program was started after SIGTERM"
+  "$src/scripts/serve" --stop "$rundir" >/dev/null
+  serve --base-port "${host##*:}" --corrupt-node 2 --corrupt-every 4096
+  nodes_for "$(value 103)"
+  nodes_for "$(value 104)"
   "$bootstrap" "$bootstrap" packageVersion=3 </dev/null || fail "velmo-bootstrap exited with $?"
   expected=$(printf '%s\n' /id "$(value 104)" /package "$(value 105)" /name "$(value 108)" \
     /folder "$(value 109)" /version 3 /skin "$(value 106)/skin.ini")

@@ -186,6 +186,67 @@ TEST_F(TransferEngineTest, DownloadsAPackageFromSeveralNodes) {
   EXPECT_TRUE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
 }
 
+TEST_F(TransferEngineTest, AProgramFileMayNotBeRunWhileItIsIncomplete) {
+  // An empty program file left behind executable (an earlier run cut short):
+  // it is taken over, and must not be started half-written.
+  package_.Serve(manifests_, Nodes());
+  for (auto& node : nodes_) node->SetThrottle(package_.NodePath("bin/program"), 1000);
+  const std::string dest = temp_ / "dest";
+  fs::create_directories(dest + "/bin");
+  std::ofstream(dest + "/bin/program").close();
+  fs::permissions(dest + "/bin/program", fs::perms::owner_all | fs::perms::group_read |
+                                             fs::perms::group_exec | fs::perms::others_read |
+                                             fs::perms::others_exec);
+  const auto exec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  auto engine = MakeEngine();
+  const std::string id =
+      engine->CreateTransfer(package_.partnerId, package_.packageId, "?").transferId;
+  WaitFor(*engine, id,
+          [](const TransferStatus& s) { return s.state == TransferState::Initialized; });
+  engine->StartTransfer(id, dest);
+  // Allocated to its full size, its chunks still dripping in (3 s each).
+  WaitFor(*engine, id, [&](const TransferStatus&) {
+    std::error_code error;
+    return fs::file_size(dest + "/bin/program", error) == 10000;
+  });
+  ASSERT_FALSE(IsFinal(engine->GetTransferStatus(id)));
+  EXPECT_EQ(fs::status(dest + "/bin/program").permissions() & exec, fs::perms::none);
+  const TransferStatus status =
+      WaitFor(*engine, id, [](const TransferStatus& s) { return IsFinal(s); });
+  EXPECT_EQ(status.state, TransferState::Completed);
+  EXPECT_EQ(fs::status(dest + "/bin/program").permissions() & exec, exec)
+      << "executable once complete, for everyone who may read it";
+}
+
+TEST_F(TransferEngineTest, NoTransferIsMadeWhileItsFoldersAreNotTheUsersAlone) {
+  package_.Serve(manifests_, Nodes());
+  for (const char* folder : {"velmo-test/transfers", "velmo-test/logs"}) {
+    fs::create_directories(temp_ / folder);
+    fs::permissions(temp_ / folder, fs::perms::all);  // as another user would leave it
+    auto engine = MakeEngine();
+    const TransferStatus status =
+        engine->CreateTransfer(package_.partnerId, package_.packageId, "?");
+    EXPECT_EQ(status.state, TransferState::Invalid) << folder;
+    EXPECT_EQ(status.error, TransferError::FileAccessError) << folder;
+    EXPECT_TRUE(manifests_.Requests().empty()) << "nothing is fetched";
+    fs::permissions(temp_ / folder, fs::perms::owner_all);
+  }
+  // A stored transfer is not read from such a folder either.
+  std::string id;
+  {
+    auto engine = MakeEngine();
+    ASSERT_EQ(Download(*engine, temp_ / "dest", &id).state, TransferState::Completed);
+  }
+  fs::permissions(temp_ / "velmo-test/transfers", fs::perms::all);
+  {
+    auto engine = MakeEngine();
+    EXPECT_EQ(engine->GetTransferManager().Find(id, engine->GetBehavior()), nullptr);
+  }
+  fs::permissions(temp_ / "velmo-test/transfers", fs::perms::owner_all);
+  auto engine = MakeEngine();
+  EXPECT_NE(engine->GetTransferManager().Find(id, engine->GetBehavior()), nullptr);
+}
+
 TEST_F(TransferEngineTest, BadNodesAreWorkedAround) {
   // Node 1 corrupts a byte of every file it serves; node 3 is gone.
   for (const auto& [path, contents] : package_.files) {

@@ -81,6 +81,23 @@ TEST_F(PosixSharedFileTest, OpenModesAndPathRules) {
   EXPECT_THROW(Open("x", FileOpenMode::OpenOrCreate, 5, 4), FileOutOfBoundsException);
 }
 
+TEST_F(PosixSharedFileTest, MadeFoldersArePrivateAndLinksAreNeverFollowed) {
+  const mode_t old = ::umask(0002);
+  Open("a/b/c.bin");
+  ::umask(old);
+  EXPECT_EQ(Mode("a"), 0700u);
+  EXPECT_EQ(Mode("a/b"), 0700u);
+
+  // A link planted where a file will be written must not redirect the write.
+  std::ofstream(dir_ / "victim") << "keep";
+  std::filesystem::create_symlink(dir_ / "victim", dir_ / "a/b/planted");
+  for (FileOpenMode mode :
+       {FileOpenMode::OpenOrCreate, FileOpenMode::OpenExisting, FileOpenMode::CreateNew}) {
+    EXPECT_THROW(Open("a/b/planted", mode), FileException) << static_cast<int>(mode);
+  }
+  EXPECT_EQ(ReadWhole("victim"), "keep");
+}
+
 TEST_F(PosixSharedFileTest, InaccessibleFolderIsReported) {
   if (geteuid() == 0) GTEST_SKIP() << "root ignores permission bits";
   std::filesystem::create_directory(dir_ / "ro");

@@ -1,10 +1,17 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <sstream>
 #include <thread>
+#include <vector>
 
+#include "support/ScopedEnv.h"
 #include "support/TestHttpServer.h"
 #include "velmo/http/CurlHttpRequest.h"
 #include "velmo/http/CurlHttpRequestFactory.h"
@@ -161,6 +168,28 @@ TEST_F(CurlHttpRequestTest, BrokenBodiesAndRefusedConnections) {
   EXPECT_EQ(badRequest.Execute().result, HttpRequestResult::InvalidRequest);
 }
 
+TEST_F(CurlHttpRequestTest, AChosenProxyIsUsedWhateverNoProxySays) {
+  // The in-process server plays the proxy: it is asked for the absolute URL.
+  server_.SetBody("/f", "direct");
+  TestHttpServer proxy;
+  proxy.SetBody(server_.Url("/f"), "through the proxy");
+  test::ScopedEnv env;
+  env.Set("NO_PROXY", "127.0.0.0/8,localhost,127.0.0.1");
+  env.Set("no_proxy", "127.0.0.0/8,localhost,127.0.0.1");
+  HttpRequestParams params(server_.Url("/f"), &writer_);
+  CurlHttpRequest request(params, proxy.Host());
+  EXPECT_EQ(request.Execute().result, HttpRequestResult::Success);
+  EXPECT_EQ(out_.str(), "through the proxy");
+  EXPECT_TRUE(server_.Requests().empty()) << "the request went direct";
+
+  // And no proxy chosen means direct, whatever http_proxy says.
+  env.Set("http_proxy", proxy.Host().c_str());
+  out_.str("");
+  ASSERT_TRUE(request.Reset(params, ""));
+  EXPECT_EQ(request.Execute().result, HttpRequestResult::Success);
+  EXPECT_EQ(out_.str(), "direct");
+}
+
 TEST_F(CurlHttpRequestTest, LifecycleOfOneRequestObject) {
   server_.SetBody("/f", "abc");
   HttpRequestParams params(server_.Url("/f"), &writer_);
@@ -183,6 +212,74 @@ TEST_F(CurlHttpRequestTest, LifecycleOfOneRequestObject) {
   EXPECT_EQ(reset.bytes, 0u);
   EXPECT_EQ(reset.responseCode, 0);
   EXPECT_TRUE(reset.primaryIp.empty());
+}
+
+// Runs `request` on another thread; a request that outlives `bound` (far
+// beyond its own limits) is canceled and reported as Canceled, so a limit
+// that is not applied fails the test instead of hanging it.
+HttpRequestStatus ExecuteWithin(CurlHttpRequest& request, std::chrono::seconds bound) {
+  auto run = std::async(std::launch::async, [&] { return request.Execute(); });
+  if (run.wait_for(bound) != std::future_status::ready) {
+    request.Cancel();
+    ADD_FAILURE() << "the request ran past its limits";
+  }
+  return run.get();
+}
+
+TEST_F(CurlHttpRequestTest, ConnectTotalAndLowSpeedLimitsEndRequestsAsTimeouts) {
+  {
+    // An answer slower than the whole-request limit.
+    server_.SetBody("/late", "abc");
+    server_.SetDelay("/late", 30s);
+    HttpRequestParams params(server_.Url("/late"), &writer_);
+    params.timeout = 1;
+    CurlHttpRequest request(params, "");
+    const HttpRequestStatus status = ExecuteWithin(request, 20s);
+    EXPECT_EQ(status.result, HttpRequestResult::Timeout);
+    EXPECT_EQ(status.errorMessage, "libcurl error 28 (HTTP 0)");
+  }
+  {
+    // A body that drips below the low-speed limit, without a total limit.
+    server_.SetBody("/drip", Bytes(200000));
+    server_.SetThrottle("/drip", 2000);
+    HttpRequestParams params(server_.Url("/drip"), &writer_);
+    params.lowSpeedLimit = 100000;
+    params.lowSpeedTime = 1;
+    CurlHttpRequest request(params, "");
+    const HttpRequestStatus status = ExecuteWithin(request, 20s);
+    EXPECT_EQ(status.result, HttpRequestResult::Timeout);
+    EXPECT_EQ(status.responseCode, 200);
+    EXPECT_LT(status.bytes, 200000u);
+  }
+  {
+    // A listener whose accept queue is full drops new connection attempts,
+    // so the connection is never made; only the connect limit ends it.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+      const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      fillers.push_back(filler);
+    }
+    std::this_thread::sleep_for(100ms);  // let the handshakes that can complete do so
+    HttpRequestParams params("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x",
+                             &writer_);
+    params.connectTimeout = 1;
+    CurlHttpRequest request(params, "");
+    const HttpRequestStatus status = ExecuteWithin(request, 20s);
+    EXPECT_EQ(status.result, HttpRequestResult::Timeout);
+    EXPECT_EQ(status.responseCode, 0);
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
+  }
 }
 
 TEST_F(CurlHttpRequestTest, CancelFromAnotherThreadStopsAThrottledTransfer) {

@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <map>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
 
 #include "velmo/http/ChooseProxy.h"
 #include "velmo/http/EnvironmentHttpProxy.h"
 #include "velmo/http/LibproxyHttpProxy.h"
 #include "velmo/http/SystemHttpProxyFactory.h"
+#include "velmo/http/TimeLimitedHttpProxy.h"
 
 namespace velmo {
 namespace {
@@ -81,9 +89,76 @@ TEST(SystemHttpProxyFactoryTest, PicksTheEnvironmentWhenSetAndKeepsItsTimeouts) 
   EXPECT_EQ(manual.resolveTimeout(), 1);
   EXPECT_EQ(manual.receiveTimeout(), 4);
 
-  SystemHttpProxyFactory automatic(5000, 5000, 5000, 5000,
+  SystemHttpProxyFactory automatic(1000, 2000, 3000, 4000,
                                    [](const std::string&) { return std::nullopt; });
-  EXPECT_NE(std::dynamic_pointer_cast<LibproxyHttpProxy>(automatic.Create()), nullptr);
+  auto bounded = std::dynamic_pointer_cast<TimeLimitedHttpProxy>(automatic.Create());
+  ASSERT_NE(bounded, nullptr) << "libproxy's discovery is always bounded";
+  EXPECT_NE(std::dynamic_pointer_cast<LibproxyHttpProxy>(bounded->Inner()), nullptr);
+  EXPECT_EQ(bounded->Limit(), std::chrono::milliseconds(10000));
+}
+
+// A discovery that takes as long as its test wants (bounded, so a test never
+// hangs), counting its questions.
+class SlowProxy : public HttpProxy {
+ public:
+  std::string GetProxyForUrl(const std::string& url) override {
+    questions.fetch_add(1);
+    std::unique_lock<std::mutex> lock(mutex_);
+    released_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
+    if (url.find("throw") != std::string::npos) throw std::runtime_error("PAC script failed");
+    return "pac-proxy:8080";
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    released_.notify_all();
+  }
+  std::atomic<int> questions{0};
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
+};
+
+TEST(TimeLimitedHttpProxyTest, ASlowDiscoveryGoesDirectOnceItsTimeIsUpAndSaysSo) {
+  auto slow = std::make_shared<SlowProxy>();
+  std::vector<std::string> notices;
+  std::mutex noticesMutex;
+  TimeLimitedHttpProxy proxy(slow, std::chrono::milliseconds(50), [&](const std::string& text) {
+    std::lock_guard<std::mutex> lock(noticesMutex);
+    notices.push_back(text);
+  });
+  // Several pool threads ask at once; each is answered (direct) in bounded time.
+  std::vector<std::future<std::string>> answers;
+  for (int i = 0; i < 4; ++i) {
+    answers.push_back(
+        std::async(std::launch::async, [&] { return proxy.GetProxyForUrl("http://node/x"); }));
+  }
+  for (auto& answer : answers) {
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(answer.get(), "");
+  }
+  EXPECT_TRUE(proxy.TimedOut());
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0], "proxy discovery gave no answer within 50 ms; connecting directly");
+  // Later questions do not wait again, nor ask the discovery.
+  const int asked = slow->questions.load();
+  EXPECT_EQ(proxy.GetProxyForUrl("http://node/y"), "");
+  EXPECT_EQ(slow->questions.load(), asked);
+  slow->Release();  // the abandoned threads end on their own
+}
+
+TEST(TimeLimitedHttpProxyTest, AnswersWithinTheLimitAreKept) {
+  auto slow = std::make_shared<SlowProxy>();
+  slow->Release();
+  int notices = 0;
+  TimeLimitedHttpProxy proxy(slow, std::chrono::seconds(20),
+                             [&](const std::string&) { ++notices; });
+  EXPECT_EQ(proxy.GetProxyForUrl("http://node/x"), "pac-proxy:8080");
+  EXPECT_EQ(proxy.GetProxyForUrl("http://node/throw"), "") << "a failed discovery is direct";
+  EXPECT_FALSE(proxy.TimedOut());
+  EXPECT_EQ(notices, 0);
 }
 
 TEST(LibproxyHttpProxyTest, AnswersBecomeAddressesOrFailures) {

@@ -98,6 +98,52 @@ TEST_F(JsonHttpAnalyticsSenderTest, ServerErrorsAreRetriedWithinTheBoundAndClien
                                                           WorkResult::Fatal, WorkResult::Success}));
 }
 
+// Makes the first request go to a port nobody listens on, as a sender whose
+// first connection attempt is refused; later ones go where they are sent.
+class FirstConnectionRefused : public CurlHttpRequestFactory {
+ public:
+  FirstConnectionRefused(HttpProxyFactory& proxies, std::string deadUrl)
+      : CurlHttpRequestFactory(proxies), deadUrl_(std::move(deadUrl)) {}
+  std::shared_ptr<HttpRequest> NewRequest(const HttpRequestParams& params,
+                                          const std::string& proxy) override {
+    if (made_++ > 0) return CurlHttpRequestFactory::NewRequest(params, proxy);
+    HttpRequestParams refused = params;
+    refused.url = deadUrl_;
+    return CurlHttpRequestFactory::NewRequest(refused, proxy);
+  }
+
+ private:
+  std::string deadUrl_;
+  int made_ = 0;
+};
+
+TEST_F(JsonHttpAnalyticsSenderTest, ARefusedConnectionIsRetried) {
+  std::string deadUrl;
+  {
+    TestHttpServer gone;
+    deadUrl = gone.Url("/events");
+  }
+  for (std::int32_t retries : {1, 0}) {
+    FirstConnectionRefused requests(proxies_, deadUrl);
+    ResultRecorder recorder;
+    {
+      JsonHttpAnalyticsManager manager(&requests, sessions_.Create(), 5, 10, retries, Endpoints(),
+                                       2);
+      const auto event = manager.CreateEvent(1);
+      SimpleEventAnalyticsRequest("partner", "pkg", "1.0", "numStarts").Write(event->GetTree());
+      event->AddCompleteCallback(&recorder);
+      manager.Submit(event);
+    }
+    if (retries == 1) {
+      EXPECT_EQ(server_.RequestCount("/events"), 1) << "the retry delivered the record";
+      EXPECT_EQ(recorder.Results(), std::vector<WorkResult>{WorkResult::Success});
+    } else {
+      EXPECT_EQ(server_.RequestCount("/events"), 1) << "no retry without a budget";
+      EXPECT_EQ(recorder.Results(), std::vector<WorkResult>{WorkResult::RetryableError});
+    }
+  }
+}
+
 TEST_F(JsonHttpAnalyticsSenderTest, AnEmptyEndpointSendsNothing) {
   SendOne(1, AnalyticsEndpoints{"", server_.Url("/transfers")});
   SendOne(JsonHttpAnalyticsManager::kTransferCategory,

@@ -198,6 +198,28 @@ TEST_F(WorkLogTest, AFolderThatCannotBeMadeLosesLinesUntilItCan) {
   EXPECT_EQ(Read(LogFiles()[0]), std::string(kPrefix) + "{\"kept\":\"1\"}\n");
 }
 
+TEST_F(WorkLogTest, NoLineGoesIntoAFolderAnotherUserCouldWriteOrThroughALink) {
+  const fs::path pellaris = fs::path(dir_.path()) / "Orvanta" / "Pellaris";
+  fs::create_directories(LogsDir());
+  fs::permissions(pellaris, fs::perms::all);  // 0777, made by someone else beforehand
+  {
+    auto log = MakeLog(kDefaultLogMask);
+    log->Write(kLogTransferEvent, "{\"lost\":\"1\"}\n");
+  }
+  EXPECT_TRUE(LogFiles().empty());
+
+  // A link in place of the logs folder, to a folder of the user's own.
+  fs::permissions(pellaris, fs::perms::owner_all);
+  fs::remove(LogsDir());
+  fs::create_directory(fs::path(dir_.path()) / "elsewhere");
+  fs::create_directory_symlink(fs::path(dir_.path()) / "elsewhere", LogsDir());
+  {
+    auto log = MakeLog(kDefaultLogMask);
+    log->Write(kLogTransferEvent, "{\"lost\":\"2\"}\n");
+  }
+  EXPECT_TRUE(fs::is_empty(fs::path(dir_.path()) / "elsewhere"));
+}
+
 TEST_F(WorkLogTest, LinesFromManyThreadsNeverInterleave) {
   constexpr int kThreads = 4;
   constexpr int kPerThread = 50;

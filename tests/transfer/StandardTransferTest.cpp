@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/TempDir.h"
 #include "velmo/engine/JsonTempFileManifestStore.h"
@@ -245,6 +246,19 @@ TEST_F(StandardTransferTest, ContradictoryReportsFailWithTheirMessage) {
     EXPECT_EQ(FailureMessage(*workflows_.made.back()),
               "Transfer::OnPackageAcquire called but data is not PackageStatusData or package is "
               "null");
+  }
+  {
+    // An exception that escaped a work's completion chain (the work manager
+    // cancels the tree with it) is an unexpected error, recorded with its text.
+    auto transfer = Make(params_);
+    transfer->Initialize();
+    transfer->GetWorkInterface()->GetWorkCompleteCallback()->OnWorkComplete(
+        nullptr,
+        WorkStatus(WorkResult::Fatal, std::make_shared<WorkExceptionData>(
+                                          std::make_exception_ptr(std::out_of_range("map::at")))));
+    EXPECT_EQ(transfer->GetStatus().error, TransferError::UnexpectedError);
+    EXPECT_EQ(FailureMessage(*workflows_.made.back()),
+              "Transfer::OnWorkComplete: an exception escaped a work: map::at");
   }
   {
     // A failed work's own error ends the transfer with that error.

@@ -346,6 +346,122 @@ TEST_P(WorkflowTest, LazyParallelProducesWithBoundedFlight) {
   EXPECT_THROW(ListProducer(nullptr, 0, {}), std::invalid_argument);
 }
 
+// Every production checks that fewer than `capacity` children are in flight:
+// a child counts as landed once its own observer has run, which happens
+// before its parent hears of it.
+class CountingProducer : public LazyParallelWork {
+ public:
+  CountingProducer(WorkCompleteCallback* observer, unsigned capacity, std::size_t total, Gate& gate)
+      : LazyParallelWork(observer, capacity), total_(total), gate_(gate) {}
+  std::shared_ptr<Work> GetNextWork() override {
+    if (Produced() >= total_) return nullptr;
+    const int inFlight = produced_.fetch_add(1) + 1 - landing_.landed.load();
+    int seen = maxInFlight.load();
+    while (inFlight > seen && !maxInFlight.compare_exchange_weak(seen, inFlight)) {
+    }
+    auto leaf = Gated(gate_);
+    leaf->AddCompleteCallback(&landing_);
+    return leaf;
+  }
+  std::atomic<int> maxInFlight{0};
+
+ private:
+  struct Landing : WorkCompleteCallback {
+    void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {
+      landed.fetch_add(1);
+    }
+    std::atomic<int> landed{0};
+  };
+  std::size_t total_;
+  Gate& gate_;
+  std::atomic<int> produced_{0};
+  Landing landing_;
+};
+
+TEST_P(WorkflowTest, LazyParallelNeverHasMoreThanItsCapacityInFlight) {
+  for (unsigned capacity : {1u, 2u, 3u}) {
+    Gate gate;
+    Recorder done;
+    auto lazy = std::make_shared<CountingProducer>(&done, capacity, 40, gate);
+    auto wf = Make(lazy, 8);
+    wf->Start();
+    // Nothing has finished yet: exactly `capacity` children were built.
+    EXPECT_EQ(lazy->maxInFlight.load(), static_cast<int>(capacity));
+    gate.Open();
+    ASSERT_TRUE(done.WaitFor(1));
+    EXPECT_EQ(done.Last().result, WorkResult::Success);
+    EXPECT_EQ(lazy->maxInFlight.load(), static_cast<int>(capacity)) << "capacity " << capacity;
+  }
+}
+
+// A completion observer that throws, as a buggy owner's handler would.
+class ThrowingObserver : public WorkCompleteCallback {
+ public:
+  void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {
+    throw std::runtime_error("observer failed");
+  }
+};
+
+// A producer whose second item cannot be made.
+class FailingProducer : public LazyParallelWork {
+ public:
+  explicit FailingProducer(WorkCompleteCallback* observer) : LazyParallelWork(observer, 1) {}
+  std::shared_ptr<Work> GetNextWork() override {
+    if (Produced() == 0) return test::Returning(WorkResult::Success);
+    throw std::length_error("producer failed");
+  }
+};
+
+std::string ExceptionText(const WorkStatus& status) {
+  auto data = std::dynamic_pointer_cast<WorkExceptionData>(status.data);
+  if (!data) return "no exception";
+  try {
+    data->Rethrow();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "?";
+}
+
+TEST_P(WorkflowTest, AThrowInACompletionChainCancelsTheTreeAsFatal) {
+  {
+    Recorder done;
+    ThrowingObserver thrower;
+    auto root = std::make_shared<SequentialWork>(&done, 2);
+    auto first = test::Returning(WorkResult::Success);
+    first->AddCompleteCallback(&thrower);
+    auto second = test::Returning(WorkResult::Success);
+    root->AddChild(first);
+    root->AddChild(second);
+    auto wf = Make(root);
+    wf->Start();
+    ASSERT_TRUE(done.WaitFor(1));
+    EXPECT_EQ(done.Last().result, WorkResult::Fatal);
+    EXPECT_EQ(ExceptionText(done.Last()), "observer failed");
+    EXPECT_TRUE(test::Eventually([&] { return wf->GetState() == WorkflowState::Canceled; }));
+    EXPECT_TRUE(test::Eventually([&] { return wf->RunningCount() == 0; }));
+    EXPECT_EQ(second->runs.load(), 0) << "the tree stops at the throw";
+    EXPECT_EQ(done.Count(), 1u);
+  }
+  {
+    // The producer is called on the pool thread that completed the first child.
+    Recorder done;
+    auto lazy = std::make_shared<FailingProducer>(&done);
+    auto wf = Make(lazy);
+    wf->Start();
+    ASSERT_TRUE(done.WaitFor(1));
+    EXPECT_EQ(done.Last().result, WorkResult::Fatal);
+    EXPECT_EQ(ExceptionText(done.Last()), "producer failed");
+  }
+  // The pool survived both and still runs works.
+  Recorder after;
+  auto root = std::make_shared<SequentialWork>(&after, 1);
+  root->AddChild(test::Returning(WorkResult::Success));
+  Make(root)->Start();
+  ASSERT_TRUE(after.WaitFor(1));
+  EXPECT_EQ(after.Last().result, WorkResult::Success);
+}
+
 TEST_P(WorkflowTest, ConditionalRunsOneBranch) {
   for (WorkResult conditionResult : {WorkResult::Success, WorkResult::Error}) {
     Recorder done;
@@ -452,6 +568,23 @@ TEST(AsioWorkManagerTest, OneThreadRunsInPostingOrderAndJoinDrains) {
   for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
   EXPECT_EQ(order.back(), 999);
   EXPECT_THROW(AsioWorkManager(0), std::invalid_argument);
+}
+
+TEST(AsioWorkManagerTest, AStandAloneWorkWhoseObserverThrowsLeavesThePoolRunning) {
+  ThrowingObserver thrower;
+  AsioWorkManager manager(1);
+  auto failing = test::Returning(WorkResult::Success);
+  failing->AddCompleteCallback(&thrower);
+  manager.Execute(failing);
+  Recorder next;
+  manager.Execute(
+      std::make_shared<FnWork>([](FnWork&) { return WorkStatus(WorkResult::Success); }));
+  auto last = test::Returning(WorkResult::Success);
+  last->AddCompleteCallback(&next);
+  manager.Execute(last);
+  ASSERT_TRUE(next.WaitFor(1));
+  manager.Join();
+  EXPECT_EQ(failing->runs.load(), 1);
 }
 
 TEST(AsioWorkManagerTest, DestructionAbandonsQueuedJobsAndReleasesTheirWorks) {

@@ -12,10 +12,30 @@
 #include "velmo/app/i18n/LanguageTable.h"
 #include "velmo/app/i18n/Messages.h"
 #include "velmo/engine/TransferEngine.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/TransferMonitorImpl.h"
 
 namespace velmo {
+
+bool PrepareFolders(const BootstrapSettings& settings, const EngineSettings& engineSettings) {
+  // Every folder below the temporary folder that the bootstrapper or its
+  // engine writes to: the work folder (the program is started from there),
+  // the stored transfers and the work log. One that another user could
+  // write in, or a link in place of one, stops everything before a byte is
+  // downloaded.
+  const std::string temp = UserTempFolder();
+  try {
+    MakePrivateFolders(temp, settings.GetServiceSubfolder());
+    for (const std::string& relative :
+         {engineSettings.transfersFolder, engineSettings.logsFolder}) {
+      if (!relative.empty() && relative.front() != '/') MakePrivateFolders(temp, relative);
+    }
+  } catch (const UnsafeFolderError&) {
+    return false;
+  }
+  return true;
+}
 
 int RunBootstrap(const std::vector<std::string>& args, const StringTable& table, DialogView& view) {
   const BootstrapSettings settings(table, args);
@@ -33,9 +53,7 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
     TransferMonitorImpl monitor(&engine);
     monitor.Start();
     Dialog& dialog = Dialog::CreateSingleton(view, engine, monitor, locale, settings);
-    std::error_code error;
-    std::filesystem::create_directories(settings.GetWorkFolder(), error);
-    if (std::filesystem::is_directory(settings.GetWorkFolder(), error)) {
+    if (PrepareFolders(settings, engineSettings)) {
       dialog.Run();
     } else {
       dialog.ShowError(Dialog::ErrorText(5));

@@ -5,9 +5,15 @@
 
 namespace velmo {
 
+class BootstrapSettings;
 class DialogView;
 class StringTable;
 struct EngineSettings;
+
+// Makes (mode 0700) and checks every folder the run uses below the user's
+// temporary folder: false when one cannot be made or is not the user's alone
+// (MakePrivateFolders), and then nothing may be downloaded.
+bool PrepareFolders(const BootstrapSettings& settings, const EngineSettings& engineSettings);
 
 // The bootstrapper's whole run: settings from the string table and the
 // command line (`args`, the program's path first), the engine, the transfer

@@ -1,10 +1,39 @@
 #include "velmo/app/ConsoleDialogView.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 
 namespace velmo {
+namespace {
+
+// How long Run and the language prompt wait before looking at the flag again.
+constexpr std::chrono::milliseconds kInterruptPoll(50);
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void OnInterruptSignal(int) { gInterrupted.store(true); }
+
+}  // namespace
+
+void ConsoleDialogView::CloseOnInterrupt() {
+  gInterrupted.store(false);
+  struct sigaction action {};
+  action.sa_handler = OnInterruptSignal;
+  sigemptyset(&action.sa_mask);
+  // Restarted calls keep the engine's threads undisturbed wherever the
+  // signal lands; the view polls the flag instead of waiting to be woken.
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool ConsoleDialogView::Interrupted() { return gInterrupted.load(); }
 
 ConsoleDialogView::ConsoleDialogView(std::FILE* in, std::FILE* out, std::FILE* err)
     : in_(in),
@@ -14,9 +43,16 @@ ConsoleDialogView::ConsoleDialogView(std::FILE* in, std::FILE* out, std::FILE* e
       interactive_(::isatty(::fileno(in)) == 1) {}
 
 void ConsoleDialogView::Run(DialogViewEvents& events) {
+  if (Interrupted()) return;
   events.OnInitDialog();
   std::unique_lock<std::mutex> lock(mutex_);
   while (!closed_) {
+    if (Interrupted()) {
+      // As a closed window: the owner's teardown follows Run's return.
+      EndLineLocked();
+      closed_ = true;
+      break;
+    }
     if (pendingChoice_ >= -1) {
       // The language choice is answered on this thread, as a window's OK
       // button would be.
@@ -27,7 +63,7 @@ void ConsoleDialogView::Run(DialogViewEvents& events) {
       lock.lock();
       continue;
     }
-    changed_.wait(lock);
+    changed_.wait_for(lock, kInterruptPoll);
   }
 }
 
@@ -67,8 +103,13 @@ void ConsoleDialogView::ShowLanguageChoice(const std::string& prompt,
   if (interactive_ && !names.empty()) {
     std::fprintf(out_, "Language [1-%zu]: ", names.size());
     std::fflush(out_);
+    // Waits for the answer a little at a time, so that Ctrl-C at the prompt
+    // ends the run instead of waiting for a line.
+    pollfd input{::fileno(in_), POLLIN, 0};
+    while (!Interrupted() && ::poll(&input, 1, static_cast<int>(kInterruptPoll.count())) == 0) {
+    }
     char line[64];
-    if (std::fgets(line, sizeof line, in_) != nullptr) {
+    if (!Interrupted() && std::fgets(line, sizeof line, in_) != nullptr) {
       char* end = nullptr;
       const long picked = std::strtol(line, &end, 10);
       if (end != line && picked >= 1 && static_cast<std::size_t>(picked) <= names.size()) {

@@ -15,10 +15,23 @@ namespace velmo {
 // first language otherwise), error boxes on standard error.
 //
 // Threads: Run blocks its thread on `mutex_`/`closed_`; the other operations
-// come from any thread and write under `mutex_`.
+// come from any thread and write under `mutex_`. Run also wakes every
+// kInterruptPoll to see whether an interrupt (CloseOnInterrupt) came: a signal
+// handler may do no more than set an atomic flag.
 class ConsoleDialogView : public DialogView {
  public:
   ConsoleDialogView(std::FILE* in = stdin, std::FILE* out = stdout, std::FILE* err = stderr);
+
+  // From now on Ctrl-C (SIGINT) and SIGTERM close the view as closing the
+  // window would: Run returns and the program's own teardown runs (transfers
+  // suspended, the work log written out). A signal that comes before Run
+  // makes Run return without showing anything; later ones are absorbed, so a
+  // second Ctrl-C cannot cut the teardown short. Process-wide; the
+  // handlers stay for the rest of the process.
+  static void CloseOnInterrupt();
+  // Whether such a signal came since CloseOnInterrupt.
+  static bool Interrupted();
+
   void Run(DialogViewEvents& events) override;
   void SetTitle(const std::string& title) override;
   void SetStatusText(const std::string& text) override;

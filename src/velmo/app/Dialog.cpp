@@ -11,6 +11,7 @@
 #include "velmo/app/platform/UrlShortcut.h"
 #include "velmo/engine/TransferFacade.h"
 #include "velmo/file/PosixSharedFileFactory.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/TransferMonitorImpl.h"
 
@@ -27,11 +28,16 @@ std::mutex& SingletonMutex() {
   return mutex;
 }
 
-// True when the folder exists or could be made with its missing parents.
+// True when the folder exists or could be made with its missing parents, and
+// - below the temporary folder - is the user's alone (see MakePrivateFolders):
+// the downloaded program is started from there.
 bool EnsureFolder(const std::string& folder) {
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  return std::filesystem::is_directory(folder, error);
+  try {
+    MakePrivateFolderPath(folder);
+    return true;
+  } catch (const UnsafeFolderError&) {
+    return false;
+  }
 }
 
 constexpr char kLanguagePrompt[] = "Please select the language for your download:";

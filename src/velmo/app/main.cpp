@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     return velmo::RunBootstrap(args, table, view);
   }
 #endif
+  // Ctrl-C and SIGTERM close the console dialog like a window's close box,
+  // so the transfers are suspended and the work log written before the end.
+  velmo::ConsoleDialogView::CloseOnInterrupt();
   velmo::ConsoleDialogView view;
   return velmo::RunBootstrap(args, table, view);
 }

@@ -14,6 +14,7 @@
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
 #include "velmo/manifest/ManifestExceptions.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 
 namespace velmo {
@@ -27,16 +28,11 @@ std::string TempFolderOrThrow() {
 }
 
 // The store's folders hold where the user's downloads go; like the other
-// folders below the temporary folder they are the user's alone. Failures are
-// left to the open that follows, which reports them.
+// folders below the temporary folder they are the user's alone, and a folder
+// someone else controls is refused (UnsafeFolderError) before anything in it
+// is read or written.
 void CreatePrivateFolders(const std::string& temp, const std::string& relative) {
-  std::string path = temp;
-  std::istringstream parts(relative);
-  for (std::string part; std::getline(parts, part, '/');) {
-    if (part.empty() || part == ".") continue;
-    path = JoinPath(path, part);
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return;
-  }
+  MakePrivateFolders(temp, relative);
 }
 
 // A name no other writer picks: temporary and set-aside files of several
@@ -81,6 +77,7 @@ std::shared_ptr<SharedFile> TempFileManifestStoreImpl::Open(const std::string& k
   try {
     const std::string temp = TempFolderOrThrow();
     const std::string relative = RelativePath(key);
+    CreatePrivateFolders(temp, folder_);
     std::shared_ptr<SharedFile> file = files_->OpenFile(
         temp, relative, FileOpenMode::OpenExisting, 0, std::numeric_limits<std::uint64_t>::max());
     if (!file) throw ManifestLocatorException("no file for " + key);

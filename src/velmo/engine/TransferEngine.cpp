@@ -1,8 +1,29 @@
 #include "velmo/engine/TransferEngine.h"
 
+#include "velmo/platform/PrivateFolder.h"
+#include "velmo/platform/System.h"
 #include "velmo/transfer/Transfer.h"
 
 namespace velmo {
+namespace {
+
+// The stored transfers and the work log live below the temporary folder,
+// which may be shared (TMPDIR=/tmp). A transfer is only made when their
+// folders are the user's alone: a stored transfer names where files go, and
+// someone who could rewrite it could redirect them.
+bool EngineFoldersArePrivate(const EngineSettings& settings) {
+  const std::string temp = UserTempFolder();
+  try {
+    for (const std::string& relative : {settings.transfersFolder, settings.logsFolder}) {
+      if (!relative.empty() && relative.front() != '/') MakePrivateFolders(temp, relative);
+    }
+  } catch (const UnsafeFolderError&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoints analytics)
     : proxyFactory_(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
@@ -62,6 +83,9 @@ TransferStatus UnknownTransferStatus(const std::string& transferId, TransferErro
 TransferStatus TransferEngine::CreateTransfer(const std::string& partnerId,
                                               const std::string& packageId,
                                               const std::string& versionId) {
+  if (!EngineFoldersArePrivate(behavior_.settings)) {
+    return UnknownTransferStatus(std::string(), TransferError::FileAccessError);
+  }
   TransferParams params;
   params.partnerId = partnerId;
   params.packageId = packageId;

@@ -11,6 +11,7 @@
 #include "velmo/file/FileException.h"
 #include "velmo/file/PosixMemoryMapView.h"
 #include "velmo/manifest/FileManifest.h"
+#include "velmo/platform/PrivateFolder.h"
 
 namespace velmo {
 
@@ -33,20 +34,18 @@ PosixSharedFile::PosixSharedFile(const std::string& folder, const std::string& r
   }
   path_ = ResolveContainedPath(folder, relativePath);
 
-  int flags = O_RDWR | O_CLOEXEC;
+  // A link in place of the file is refused: the folders we write into are
+  // private, and a link planted there must not redirect a write elsewhere.
+  int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
   if (mode == FileOpenMode::CreateNew) {
     flags |= O_CREAT | O_EXCL;
   } else if (mode != FileOpenMode::OpenExisting) {
     flags |= O_CREAT;
   }
   if (mode == FileOpenMode::OpenOrCreate || mode == FileOpenMode::CreateNew) {
-    fs::path parent = fs::path(path_).parent_path();
-    fs::create_directories(parent, ec);
-    if (ec) {
-      if (ec.category() == std::generic_category() || ec.category() == std::system_category()) {
-        ThrowFileError(ec.value());
-      }
-      throw FileBadPathException();
+    // The folders above a download are the user's alone, like the work folder.
+    if (const int error = MakeFoldersWithParents(fs::path(path_).parent_path().string())) {
+      ThrowFileError(error);
     }
   }
 

@@ -97,6 +97,9 @@ void CurlHttpRequest::Configure() {
   // An empty proxy is set too: the engine's choice is final and libcurl must not
   // fall back to reading proxy variables of its own.
   curl_easy_setopt(handle_, CURLOPT_PROXY, proxy_.c_str());
+  // libcurl would still read no_proxy/NO_PROXY and go direct for a host they
+  // name; the engine has already applied the bypass list, so nothing bypasses.
+  curl_easy_setopt(handle_, CURLOPT_NOPROXY, "");
   // Timeouts must not raise signals in a multi-threaded process.
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);

@@ -8,6 +8,7 @@
 #include "velmo/file/FileException.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 #include "velmo/telemetry/LogFormat.h"
 #include "velmo/telemetry/LogLevel.h"
@@ -19,23 +20,6 @@ namespace {
 // A run that finds this many files of the same second already there gives up
 // (and loses the line) rather than looping without a bound.
 constexpr unsigned kMaxNameAttempts = 1000;
-
-// The log folders below the temporary folder are private to the user. Missing
-// components are made with mode 0700 before the file factory creates the file;
-// failures are left for the factory to report.
-void MakePrivateFolders(const std::string& base, const std::string& relative) {
-  std::string path = base;
-  std::size_t start = 0;
-  while (start <= relative.size()) {
-    std::size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    if (end > start) {
-      path = JoinPath(path, relative.substr(start, end - start));
-      if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return;
-    }
-    start = end + 1;
-  }
-}
 
 }  // namespace
 
@@ -59,7 +43,15 @@ void LogManager::OpenFile(std::unique_lock<std::mutex>& /*lock*/) {
   if (files_ == nullptr) return;
   const std::string folder = tempFolder_.empty() ? UserTempFolder() : tempFolder_;
   if (folder.empty()) return;
-  if (!logsFolder_.empty() && logsFolder_.front() != '/') MakePrivateFolders(folder, logsFolder_);
+  if (!logsFolder_.empty() && logsFolder_.front() != '/') {
+    // The log folders below the temporary folder are the user's alone; one
+    // another user could write in (or a link in its place) gets no log.
+    try {
+      MakePrivateFolders(folder, logsFolder_);
+    } catch (const UnsafeFolderError&) {
+      return;
+    }
+  }
   for (unsigned counter = 0; counter < kMaxNameAttempts; ++counter) {
     const std::string name = LogFileName(clock_(), counter);
     try {

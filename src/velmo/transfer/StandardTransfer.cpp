@@ -28,6 +28,19 @@
 #include "velmo/work/Workflow.h"
 
 namespace velmo {
+namespace {
+
+std::string WhatOf(const WorkExceptionData& data) {
+  try {
+    data.Rethrow();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+  }
+  return data.GetMessage();
+}
+
+}  // namespace
 
 StandardTransfer::StandardTransfer(const TransferParams& params, const TransferBehavior& behavior,
                                    TransferWorkflowFactory* workflowFactory)
@@ -443,6 +456,13 @@ void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> wo
   }
   const auto payload = std::dynamic_pointer_cast<TransferStatusData>(status.data);
   if (!payload) {
+    if (const auto thrown = std::dynamic_pointer_cast<WorkExceptionData>(status.data)) {
+      // An exception escaped a work's completion chain and the work manager
+      // canceled the tree with it; its text goes into the failure's record.
+      Fail(lock, work, "Transfer::OnWorkComplete: an exception escaped a work: " + WhatOf(*thrown),
+           TransferError::UnexpectedError);
+      return;
+    }
     Fail(lock, work,
          "Transfer::OnWorkComplete called with error result but data is not TransferStatusData",
          TransferError::UnexpectedError);

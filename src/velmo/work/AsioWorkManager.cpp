@@ -1,12 +1,35 @@
 #include "velmo/work/AsioWorkManager.h"
 
 #include <boost/asio/post.hpp>
+#include <cstdio>
+#include <exception>
 #include <stdexcept>
 
 #include "velmo/work/SimpleWork.h"
 #include "velmo/work/Workflow.h"
 
 namespace velmo {
+
+namespace {
+
+// The completion chain of a work (observers, parents, the producers that
+// composites call, the workflow's bookkeeping) is code of many owners. A throw
+// there must not unwind into the io_context, which would end the process: the
+// tree it belongs to is canceled with a Fatal status that carries the
+// exception, and its owner reports that like any other failure.
+void CancelAfterThrow(const std::shared_ptr<Workflow>& workflow) {
+  auto data = std::make_shared<WorkExceptionData>(std::current_exception());
+  try {
+    workflow->Cancel(WorkStatus(WorkResult::Fatal, data));
+  } catch (...) {
+    // The owner's own completion handler threw as well; nobody is left to
+    // tell but the console.
+    std::fprintf(stderr, "velmo: a work's completion failed twice: %s\n",
+                 data->GetMessage().c_str());
+  }
+}
+
+}  // namespace
 
 AsioWorkManager::AsioWorkManager(std::uint32_t threadCount) : threadCount_(threadCount) {
   if (threadCount == 0) throw std::invalid_argument("AsioWorkManager needs at least one thread");
@@ -35,7 +58,14 @@ AsioWorkManager::~AsioWorkManager() {
 void AsioWorkManager::Execute(std::shared_ptr<SimpleWork> work) {
   boost::asio::post(ioContext_, [work = std::move(work)] {
     WorkStatus status = work->Run();
-    work->NotifyComplete(status);
+    try {
+      work->NotifyComplete(status);
+    } catch (...) {
+      // A stand-alone work (a log or analytics record) has no tree to stop;
+      // the record is lost, the process goes on.
+      WorkExceptionData data(std::current_exception());
+      std::fprintf(stderr, "velmo: a work's completion failed: %s\n", data.GetMessage().c_str());
+    }
   });
 }
 
@@ -43,8 +73,16 @@ void AsioWorkManager::Execute(std::shared_ptr<Workflow> workflow,
                               std::shared_ptr<SimpleWork> work) {
   boost::asio::post(ioContext_, [workflow = std::move(workflow), work = std::move(work)] {
     WorkStatus status = work->Run();
-    work->NotifyComplete(status);
-    workflow->OnSimpleWorkExecuted(work, status);
+    try {
+      work->NotifyComplete(status);
+    } catch (...) {
+      CancelAfterThrow(workflow);
+    }
+    try {
+      workflow->OnSimpleWorkExecuted(work, status);
+    } catch (...) {
+      CancelAfterThrow(workflow);
+    }
   });
 }
 

@@ -18,7 +18,8 @@ namespace velmo {
 // including pool threads. Join drains the queue (jobs posted by jobs too) and
 // ends the threads; the destructor abandons queued jobs, releasing the works
 // they hold, after the running ones finish. `joinMutex_` serializes Join with
-// the destructor.
+// the destructor. No exception leaves a job: one thrown while a work's
+// completion is delivered cancels that work's workflow (see WorkManager).
 class AsioWorkManager : public WorkManager {
  public:
   // Throws std::invalid_argument for a thread count of 0.

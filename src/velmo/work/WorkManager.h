@@ -19,7 +19,9 @@ class WorkManager {
   // Runs `work` stand-alone: Run, then NotifyComplete, on a pool thread.
   virtual void Execute(std::shared_ptr<SimpleWork> work) = 0;
   // Runs `work` for `workflow`: Run, NotifyComplete, then the workflow's
-  // OnSimpleWorkExecuted, whatever the result.
+  // OnSimpleWorkExecuted, whatever the result. An exception that escapes the
+  // completion chain or the workflow cancels the workflow with a Fatal status
+  // carrying it (WorkExceptionData); nothing escapes a pool thread.
   virtual void Execute(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) = 0;
 };
 

@@ -1,9 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -66,10 +72,61 @@ TEST_F(PosixProcessTest, RefusesWhatCannotBeStarted) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.txt"));
 }
 
-TEST_F(PosixProcessTest, WithoutWaitReturnsAfterStarting) {
+// Children of this process, zombies included, from /proc.
+int ChildCount() {
+  int count = 0;
+  const std::string self = std::to_string(::getpid());
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string stat;
+    std::getline(in, stat);
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string state, ppid;
+    fields >> state >> ppid;
+    if (ppid == self) ++count;
+  }
+  return count;
+}
+
+TEST_F(PosixProcessTest, WithoutWaitReturnsAfterStartingAndLeavesNoZombie) {
+  ASSERT_EQ(ChildCount(), 0);
   PosixProcess process(WriteScript("prog"));
   EXPECT_TRUE(process.Launch(false, {"x"}, ""));
   EXPECT_EQ(process.LastExitCode(), -1) << "nothing awaited";
+  // The child exits at once; its exit entry must be collected. Bounded wait.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ChildCount() != 0 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(ChildCount(), 0) << "the child lingers (a zombie)";
+  EXPECT_EQ(OutputLines().size(), 2u);
+}
+
+TEST_F(PosixProcessTest, TheChildInheritsOnlyTheStandardDescriptors) {
+  // Descriptors without close-on-exec, as a library might leave them.
+  const int socketFd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(socketFd, 3);
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const int fileFd = ::open((dir_ / "held").c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fileFd, 3);
+  // The shell points its output at the file (keeping no saved copy of the
+  // old one), then has ls list the shell's descriptors from outside.
+  const std::string out = dir_ / "fds.txt";
+  PosixProcess process("/bin/sh");
+  ASSERT_TRUE(process.Launch(true, {"-c", "exec >\"$1\"; ls /proc/$$/fd", "sh", out}, dir_.path()));
+  ::close(socketFd);
+  ::close(pipeFds[0]);
+  ::close(pipeFds[1]);
+  ::close(fileFd);
+  std::ifstream in(out);
+  std::vector<std::string> fds;
+  for (std::string line; std::getline(in, line);) fds.push_back(line);
+  EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 
 namespace velmo {
@@ -88,8 +89,7 @@ std::string UrlShortcut::Contents(const std::string& target) {
 bool UrlShortcut::Create(const std::string& target) {
   try {
     std::error_code ec;
-    fs::create_directories(folder_, ec);
-    if (!fs::is_directory(folder_, ec)) return false;
+    MakePrivateFolderPath(folder_);  // throws for a folder another user controls
     std::string path = JoinPath(folder_, fileName_);
     if (fs::exists(fs::symlink_status(path, ec)) && !fs::remove(path, ec)) return false;
     std::string bytes = Contents(target);
