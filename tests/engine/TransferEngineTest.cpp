@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -303,6 +304,7 @@ TEST_F(TransferEngineTest, ManifestFetchesAreRetriedWhileTheHostIsBusy) {
   }
   EXPECT_EQ(manifestRequests, 4);
   EXPECT_EQ(nodeListRequests, 4);
+  RecordProperty("bytesServed", std::to_string(ServedBytes()));
 
   // Past the retry budget the transfer ends with a connection error that can
   // be retried, not a manifest error.
@@ -428,6 +430,57 @@ TEST_F(TransferEngineTest, ANodeThatStallsAfterItsHeadersDoesNotHoldTheEnd) {
   EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
   ExpectFilesMatch(dest);
   EXPECT_LT(nodes_[0]->BytesServed(last), 3000u) << "node 1 delivered a whole chunk";
+}
+
+// Node 1, weighted far above the two healthy nodes so that it is drawn for
+// nearly every chunk, misbehaves in the way `breakNode` sets up for each
+// file. The download must complete with the right bytes, having asked node 1.
+// The bytes the nodes served go into the test's XML report for the fault
+// matrix (scripts/fault-matrix).
+// Node 1, weighted far above the two healthy nodes so that it is drawn for
+// nearly every chunk, misbehaves as `breakNode` sets it up for each file. The
+// download must complete with the right bytes, having asked node 1. The bytes
+// the nodes served go into the test's XML report for scripts/fault-matrix.
+class OneBadNodeTest : public TransferEngineTest {
+ protected:
+  void Run(const std::function<void(TestHttpServer&, const std::string&)>& breakNode) {
+    for (const auto& [path, contents] : package_.files) {
+      if (!contents.empty()) breakNode(*nodes_[0], package_.NodePath(path));
+    }
+    package_.Serve(manifests_, Nodes());
+    std::string list = test::NodeListXml({nodes_[0]->Host(), nodes_[1]->Host(), nodes_[2]->Host()});
+    list.replace(list.find("<Weight>1</Weight>"), 18, "<Weight>1000</Weight>");
+    manifests_.SetBody("/nodes/" + package_.partnerId + ".xml", list);
+    const std::string dest = temp_ / "dest";
+    {
+      auto engine = MakeEngine();
+      const TransferStatus status = Download(*engine, dest);
+      EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+      EXPECT_EQ(status.error, TransferError::None);
+    }
+    ExpectFilesMatch(dest);
+    std::uint64_t fromBadNode = 0;
+    for (const auto& [path, contents] : package_.files) {
+      fromBadNode += nodes_[0]->BytesServed(package_.NodePath(path));
+    }
+    EXPECT_GT(fromBadNode, 0u) << "the misbehaving node was never asked";
+    RecordProperty("bytesServed", std::to_string(ServedBytes()));
+  }
+};
+
+TEST_F(OneBadNodeTest, ANodeResettingConnectionsIsWorkedAround) {
+  Run([](TestHttpServer& node, const std::string& path) { node.SetResetAfter(path, 1000); });
+}
+
+TEST_F(OneBadNodeTest, ANodeSendingShortBodiesIsWorkedAround) {
+  // The headers promise the whole range; the connection closes half-way.
+  Run([](TestHttpServer& node, const std::string& path) { node.SetCloseAfter(path, 1500); });
+}
+
+TEST_F(OneBadNodeTest, ANodeAnsweringAnotherRangeIsWorkedAround) {
+  // Another range of the right length under a Content-Range naming it: only
+  // the chunk's checksum tells the bytes are not the ones asked for.
+  Run([](TestHttpServer& node, const std::string& path) { node.SetRangeShift(path, 1234); });
 }
 
 TEST_F(TransferEngineTest, AllNodesDownIsRetryableAndRetryCompletes) {

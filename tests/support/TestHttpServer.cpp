@@ -141,6 +141,16 @@ void TestHttpServer::SetCloseAfter(const std::string& path, std::size_t bytes) {
   resources_[path].closeAfter = bytes;
 }
 
+void TestHttpServer::SetResetAfter(const std::string& path, std::size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  resources_[path].resetAfter = bytes;
+}
+
+void TestHttpServer::SetRangeShift(const std::string& path, std::uint64_t shift) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  resources_[path].rangeShift = shift;
+}
+
 void TestHttpServer::SetIgnoreRange(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   resources_[path].ignoreRange = true;
@@ -360,8 +370,12 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
     if (first >= body.size()) {
       return sendSimple(416, "Content-Range: bytes */" + std::to_string(body.size()) + "\r\n", "");
     }
-    const std::uint64_t end =
-        std::min<std::uint64_t>(last.value_or(body.size() - 1), body.size() - 1);
+    std::uint64_t end = std::min<std::uint64_t>(last.value_or(body.size() - 1), body.size() - 1);
+    if (resource.rangeShift != 0) {
+      const std::uint64_t length = end - first + 1;
+      first = (first + resource.rangeShift) % (body.size() - length + 1);
+      end = first + length - 1;
+    }
     payload = body.substr(first, end - first + 1);
     offset = first;
     status = 206;
@@ -384,12 +398,19 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
   std::size_t toSend = payload.size();
   const bool cut = resource.closeAfter && *resource.closeAfter < toSend;
   if (cut) toSend = *resource.closeAfter;
+  const bool reset = resource.resetAfter && *resource.resetAfter < toSend;
+  if (reset) toSend = *resource.resetAfter;
   const bool sent = SendAll(fd, payload.data(), toSend, resource.throttle);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     served_[path] += toSend;
   }
-  return sent && !cut;
+  if (reset) {
+    // A zero linger time makes the close that follows send RST.
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  }
+  return sent && !cut && !reset;
 }
 
 }  // namespace velmo::test

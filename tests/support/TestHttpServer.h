@@ -59,6 +59,13 @@ class TestHttpServer {
   // Sends the headers for the whole answer, then only this many body bytes,
   // then closes the connection.
   void SetCloseAfter(const std::string& path, std::size_t bytes);
+  // Sends the headers for the whole answer, then only this many body bytes,
+  // then resets the connection (RST, not an orderly close).
+  void SetResetAfter(const std::string& path, std::size_t bytes);
+  // Answers every range with another range of the same length, `shift` bytes
+  // further on (wrapping round within the body), labelled as such in its
+  // Content-Range: a server that mixes up requests.
+  void SetRangeShift(const std::string& path, std::uint64_t shift);
   // Answers a range with the whole body and 200, as servers without range
   // support do.
   void SetIgnoreRange(const std::string& path);
@@ -82,6 +89,8 @@ class TestHttpServer {
     std::size_t throttle = 0;
     std::chrono::milliseconds delay{0};
     std::optional<std::size_t> closeAfter;
+    std::optional<std::size_t> resetAfter;
+    std::uint64_t rangeShift = 0;
     bool ignoreRange = false;
     std::size_t extraBytes = 0;
     std::string redirect;
