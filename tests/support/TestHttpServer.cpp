@@ -297,7 +297,8 @@ void TestHttpServer::Serve(int fd, int connection) {
   ::close(fd);
 }
 
-bool TestHttpServer::SendAll(int fd, const char* data, std::size_t size, std::size_t throttle) {
+bool TestHttpServer::SendAll(int fd, const char* data, std::size_t size, std::size_t throttle,
+                             std::size_t* sentBytes) {
   // Throttled answers go out in slices of a tenth of the rate, ten per second.
   const std::size_t slice = throttle == 0 ? size : std::max<std::size_t>(1, throttle / 10);
   std::size_t sent = 0;
@@ -309,6 +310,7 @@ bool TestHttpServer::SendAll(int fd, const char* data, std::size_t size, std::si
       const ssize_t n = ::send(fd, data + sent + done, want - done, MSG_NOSIGNAL);
       if (n <= 0) return false;
       done += static_cast<std::size_t>(n);
+      if (sentBytes != nullptr) *sentBytes += static_cast<std::size_t>(n);
     }
     sent += want;
     if (throttle != 0 && sent < size && !Pause(std::chrono::milliseconds(100))) return false;
@@ -400,10 +402,12 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
   if (cut) toSend = *resource.closeAfter;
   const bool reset = resource.resetAfter && *resource.resetAfter < toSend;
   if (reset) toSend = *resource.resetAfter;
-  const bool sent = SendAll(fd, payload.data(), toSend, resource.throttle);
+  // What went out, not what was meant to: a cancelled download stops short.
+  std::size_t delivered = 0;
+  const bool sent = SendAll(fd, payload.data(), toSend, resource.throttle, &delivered);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    served_[path] += toSend;
+    served_[path] += delivered;
   }
   if (reset) {
     // A zero linger time makes the close that follows send RST.

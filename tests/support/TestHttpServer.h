@@ -101,7 +101,10 @@ class TestHttpServer {
   // Answers one request; false when the connection must close.
   bool Answer(int fd, const Request& request);
   bool WaitReadable(int fd, int ms) const;
-  bool SendAll(int fd, const char* data, std::size_t size, std::size_t throttle);
+  // Sends size bytes, throttled when asked; adds each byte handed to the
+  // socket to *sentBytes when given.
+  bool SendAll(int fd, const char* data, std::size_t size, std::size_t throttle,
+               std::size_t* sentBytes = nullptr);
   bool Pause(std::chrono::milliseconds duration) const;
 
   int listener_ = -1;
