@@ -5,11 +5,13 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <sstream>
@@ -389,6 +391,60 @@ TEST(ConsoleDialogViewTest, PlainLinesWithoutATerminal) {
   std::fclose(in);
   std::fclose(out);
   std::fclose(err);
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+// A window that, once up, hands its thread to the test instead of waiting.
+class ScriptedView : public FakeView {
+ public:
+  std::function<void()> whileShown;
+  void Run(DialogViewEvents& events) override {
+    events.OnInitDialog();
+    if (whileShown) whileShown();
+  }
+};
+
+TEST_F(DialogRulesTest, OnlyTheDownloaderMovesTheBarWithATruncatedPercent) {
+  ScriptedView view;
+  const BootstrapSettings settings(Table(""), std::vector<std::string>{});
+  Dialog dialog(view, engine_, monitor_, locale_, settings);
+  const auto status = [](const std::string& id, std::uint64_t done, std::uint64_t total) {
+    TransferStatus s;
+    s.transferId = id;
+    s.state = TransferState::Transferring;
+    s.progressBytes = done;
+    s.totalBytes = total;
+    return s;
+  };
+  view.whileShown = [&] {
+    dialog.OnProgress(status("d", 999, 1000));  // 99.9% is 99, never rounded up to 100
+    dialog.OnProgress(status("s", 500, 1000));  // the skin does not move the bar
+    dialog.OnProgress(status("d", 0, 0));       // nothing known yet: 0
+    TransferStatus failed = status("d", 700, 1000);
+    failed.error = TransferError::ConnectionError;
+    dialog.OnProgress(failed);  // a failed transfer leaves the bar where it was
+  };
+  dialog.Run();
+  dialog.OnProgress(status("d", 330, 1000));  // the window is gone
+  // The monitor may report the fake engine's empty totals (0) at any time.
+  const std::vector<int> shown = view.progress;
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front(), 99);
+  for (int percent : shown) EXPECT_TRUE(percent == 99 || percent == 0) << percent;
+  EXPECT_NE(std::find(shown.begin() + 1, shown.end(), 0), shown.end());
+}
+
+TEST_F(DialogRulesTest, EveryErrorCodeHasItsMessage) {
+  EXPECT_EQ(Dialog::ErrorText(3), messages::kOutOfMemory);
+  EXPECT_EQ(Dialog::ErrorText(4), messages::kDiskFull);
+  EXPECT_EQ(Dialog::ErrorText(5), messages::kDiskWrite);  // also the folder check's code
+  EXPECT_EQ(Dialog::ErrorText(0), messages::UnexpectedError());
+  EXPECT_EQ(Dialog::ErrorText(-1), messages::UnexpectedError());
 }
 
 }  // namespace
