@@ -240,7 +240,10 @@ TEST_F(SignedTransferTest, ARestoredTransferVerifiesItsManifestAgain) {
   // the old signature: the restored transfer must not take it.
   std::string forged = tree_.ManifestXml(package_);
   forged[forged.find("<name>") + 6] ^= 1;
-  host.SetBody(ManifestPath(), forged);
+  // The restored transfer asks for the version it started with.
+  const std::string versioned =
+      "/manifests/" + package_.packageId + "/" + package_.versionId + ".xml";
+  host.SetBody(versioned, forged);
   auto engine = MakeEngine(host, {tree_.publicKey});
   auto transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
   ASSERT_NE(transfer, nullptr);
@@ -248,7 +251,7 @@ TEST_F(SignedTransferTest, ARestoredTransferVerifiesItsManifestAgain) {
   const TransferStatus status = WaitFor(*engine, id, Ready);
   EXPECT_NE(status.state, TransferState::Initialized);
   EXPECT_EQ(status.error, TransferError::ManifestError);
-  EXPECT_EQ(host.RequestCount(ManifestPath() + ".sig"), 2);
+  EXPECT_EQ(host.RequestCount(versioned + ".sig"), 1);
 }
 
 }  // namespace

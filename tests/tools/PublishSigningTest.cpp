@@ -27,12 +27,6 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string Line(const fs::path& path) {
-  std::string text = ReadFile(path);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
 boost::property_tree::ptree Root(const std::string& xml) {
   std::istringstream in(xml);
   boost::property_tree::ptree tree;
@@ -59,7 +53,7 @@ class PublishSigningTest : public ::testing::Test {
   }
 
   fs::path Manifest(const std::string& name) const {
-    return dir_ / "tree/manifests/game" / (name + ".xml");
+    return fs::path(dir_ / "tree/manifests/game") / (name + ".xml");
   }
 
   test::TempDir dir_;
@@ -100,8 +94,9 @@ TEST_F(PublishSigningTest, EachManifestGetsASignatureOfItsExactBytesAndAnExpiry)
 
   const std::string path =
       PublishNodes(dir_ / "tree", "p1", {ParseNodeSpec("n1=127.0.0.1:1")}, options_.sign);
-  const std::string nodeList = ReadFile(dir_ / "tree" / path);
-  EXPECT_NO_THROW(trust.VerifySignature(nodeList, ReadFile(dir_ / "tree" / (path + ".sig"))));
+  const std::string nodeList = ReadFile(fs::path(dir_ / "tree") / path);
+  EXPECT_NO_THROW(
+      trust.VerifySignature(nodeList, ReadFile(fs::path(dir_ / "tree") / (path + ".sig"))));
   EXPECT_NO_THROW(trust.CheckExpiry(Root(nodeList)));
   // Old readers take the signed node list as before.
   std::istringstream in(nodeList);
