@@ -17,7 +17,37 @@
 namespace {
 
 const char* const kBuildKeys[] = {"manifestHost", "supportHost", "analyticsEventsUrl",
-                                  "analyticsTransfersUrl"};
+                                  "analyticsTransfersUrl", "signingKeys"};
+
+// A public key as 'velmo-publish keygen' writes it: base64 of 32 bytes is 43
+// characters of the alphabet and one '='. A typo is caught at build time
+// rather than leaving a program that can never verify anything.
+bool IsPublicKeyText(const std::string& key) {
+  if (key.size() != 44 || key[43] != '=') return false;
+  for (std::size_t i = 0; i < 43; ++i) {
+    const unsigned char c = static_cast<unsigned char>(key[i]);
+    if (!std::isalnum(c) && c != '+' && c != '/') return false;
+  }
+  return true;
+}
+
+// signingKeys lists keys separated by commas, semicolons or spaces.
+bool CheckSigningKeys(const std::string& list, std::string& bad) {
+  std::string key;
+  for (std::size_t i = 0; i <= list.size(); ++i) {
+    const char c = i < list.size() ? list[i] : ' ';
+    if (c == ',' || c == ';' || c == ' ' || c == '\t') {
+      if (!key.empty() && !IsPublicKeyText(key)) {
+        bad = key;
+        return false;
+      }
+      key.clear();
+    } else {
+      key += c;
+    }
+  }
+  return true;
+}
 
 std::string Trim(const std::string& s) {
   std::size_t b = 0;
@@ -95,6 +125,12 @@ int main(int argc, char** argv) {
         return 1;
       }
       build[key] = Trim(value);
+      std::string bad;
+      if (key == "signingKeys" && !CheckSigningKeys(build[key], bad)) {
+        std::cerr << argv[1] << ":" << lineNo << ": signingKeys: '" << bad
+                  << "' is not a base64 Ed25519 public key\n";
+        return 1;
+      }
     }
   }
 

@@ -19,6 +19,7 @@
 #include "velmo/engine/TransferEngine.h"
 #include "velmo/engine/TransferManager.h"
 #include "velmo/engine/UnspecifiedVersion.h"
+#include "velmo/manifest/ManifestTrust.h"
 #include "velmo/manifest/NodeListManifest.h"
 #include "velmo/manifest/NodeManifest.h"
 #include "velmo/manifest/PackageManifest.h"
@@ -45,9 +46,9 @@ std::string Usage(const velmo::EngineSettings& settings) {
   const std::string temp = velmo::UserTempFolder();
   const std::string folder = temp.empty() ? std::string("(none: set TMPDIR or HOME)") : temp;
   return "Usage: velmo-fetch --host HOST[:PORT] --partner ID --package ID [--version ID]\n"
-         "                   --dest DIR [--json] [--log-mask N] [--quiet]\n"
-         "       velmo-fetch --resume TRANSFER_ID [--host HOST[:PORT]] [--json] [--log-mask N]\n"
-         "                   [--quiet]\n"
+         "                   --dest DIR [--trust-key KEY ...] [--json] [--log-mask N] [--quiet]\n"
+         "       velmo-fetch --resume TRANSFER_ID [--host HOST[:PORT]] [--trust-key KEY ...]\n"
+         "                   [--json] [--log-mask N] [--quiet]\n"
          "       velmo-fetch --list\n"
          "       velmo-fetch --discard TRANSFER_ID [--delete-files]\n"
          "       velmo-fetch --version\n"
@@ -68,6 +69,13 @@ std::string Usage(const velmo::EngineSettings& settings) {
          "  --version ID        version to download (default: the current one); alone,\n"
          "                      --version prints velmo-fetch's own version\n"
          "  --dest DIR          destination folder (created if missing)\n"
+         "  --trust-key KEY     trust manifests signed by KEY (base64, the line of the\n"
+         "                      .pub file 'velmo-publish keygen' writes); repeatable for\n"
+         "                      key rotation. With any key, the manifest and node list\n"
+         "                      must carry a valid unexpired signature by one of them\n"
+         "                      and the manifest a SHA-256 per chunk, else the transfer\n"
+         "                      fails (2) before any chunk is fetched. --resume checks\n"
+         "                      again: give the keys again, they are never stored.\n"
          "  --json              JSON lines on standard output instead of the progress:\n"
          "                      start, progress (every second), nodes, end\n"
          "  --log-mask N        work-log levels to record (default -9: all but verbose)\n"
@@ -122,6 +130,7 @@ struct Options {
   bool json = false;
   bool list = false;
   bool deleteFiles = false;
+  std::vector<std::string> trustKeys;
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
@@ -169,6 +178,12 @@ Options Parse(int argc, char** argv, const velmo::EngineSettings& settings) {
       options.json = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--trust-key") {
+      const std::string key = value();
+      if (!velmo::IsEncodedPublicKey(key)) {
+        UsageError("--trust-key needs base64 of a 32-byte Ed25519 public key, not '" + key + "'");
+      }
+      options.trustKeys.push_back(key);
     } else if (arg == "--log-mask") {
       const std::string text = value();
       char* end = nullptr;
@@ -480,6 +495,10 @@ int main(int argc, char** argv) {
   record.host = host;
   settings.manifestHost = host;
   settings.logMask = options.logMask;
+  settings.trustedKeys = options.trustKeys;
+  if (settings.trustedKeys.empty()) {
+    reporter.Say("the package is not authenticated (no --trust-key given)");
+  }
 
   std::string id;
   int result = 0;

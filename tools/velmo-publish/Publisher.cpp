@@ -91,6 +91,8 @@ void CheckCarriable(const std::string& what, const std::string& text) {
   }
 }
 
+}  // namespace
+
 void WriteAtomically(const fs::path& path, const std::string& content) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
@@ -109,6 +111,8 @@ void WriteAtomically(const fs::path& path, const std::string& content) {
     Fail(path.string(), "cannot rename into place");
   }
 }
+
+namespace {
 
 std::string ReadWhole(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -285,7 +289,11 @@ PublishedPackage PublishPackage(const PackageOptions& options) {
   fs::path manifestDir = tree / "manifests" / options.packageId;
   fs::path versionManifest = manifestDir / (options.versionId + ".xml");
   std::string xml = PackageManifestXml(options, result.files);
-  if (fs::exists(versionManifest, ec) && ReadWhole(versionManifest) != xml) {
+  if (options.sign.Enabled()) xml = WithExpiry(xml, "package", options.sign.expires);
+  // Publishing a version again renews its expiry and signature; only the
+  // content must stay the same.
+  if (fs::exists(versionManifest, ec) &&
+      WithoutExpiry(ReadWhole(versionManifest), "package") != WithoutExpiry(xml, "package")) {
     Fail(versionManifest.string(), "version '" + options.versionId +
                                        "' is already published with other content; "
                                        "publish a new version");
@@ -318,14 +326,14 @@ PublishedPackage PublishPackage(const PackageOptions& options) {
     ++result.copiedFiles;
   }
 
-  WriteAtomically(versionManifest, xml);
-  if (options.updateCurrent) WriteAtomically(manifestDir / "current.xml", xml);
+  WriteSigned(versionManifest, xml, options.sign);
+  if (options.updateCurrent) WriteSigned(manifestDir / "current.xml", xml, options.sign);
   result.manifestPath = versionManifest.lexically_relative(tree).generic_string();
   return result;
 }
 
 std::string PublishNodes(const std::string& tree, const std::string& partnerId,
-                         const std::vector<NodeSpec>& nodes) {
+                         const std::vector<NodeSpec>& nodes, const SignOptions& sign) {
   CheckId("--partner", partnerId);
   if (tree.empty()) Fail("--out", "must be given");
   if (nodes.empty()) Fail("--node", "at least one node is needed");
@@ -339,7 +347,9 @@ std::string PublishNodes(const std::string& tree, const std::string& partnerId,
   }
   xml << "</ArrayOfNodeInfo>\n";
   fs::path path = fs::path(tree) / "nodes" / (partnerId + ".xml");
-  WriteAtomically(path, xml.str());
+  std::string document = xml.str();
+  if (sign.Enabled()) document = WithExpiry(document, "ArrayOfNodeInfo", sign.expires);
+  WriteSigned(path, document, sign);
   return "nodes/" + partnerId + ".xml";
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "Signing.h"
 
 namespace velmo::publish {
 
@@ -24,6 +27,7 @@ struct PackageOptions {
   bool updateCurrent = true;  // also write manifests/<package>/current.xml
   std::string tree;           // output tree (manifest host and node roots)
   std::string source;         // folder whose regular files form the package
+  SignOptions sign;           // sign the manifests (current.xml.sig, <version>.xml.sig)
 };
 
 struct PublishedFile {
@@ -55,9 +59,13 @@ NodeSpec ParseNodeSpec(const std::string& text);
 // content is refused.
 PublishedPackage PublishPackage(const PackageOptions& options);
 
-// Writes nodes/<partner>.xml atomically; returns its path below the tree.
+// Writes nodes/<partner>.xml atomically (and, signing, nodes/<partner>.xml.sig);
+// returns its path below the tree.
 std::string PublishNodes(const std::string& tree, const std::string& partnerId,
-                         const std::vector<NodeSpec>& nodes);
+                         const std::vector<NodeSpec>& nodes, const SignOptions& sign = {});
+
+// Writes `content` to a temporary file beside `path` and renames it into place.
+void WriteAtomically(const std::filesystem::path& path, const std::string& content);
 
 // The manifest document for `files` (exposed for tests).
 std::string PackageManifestXml(const PackageOptions& options,

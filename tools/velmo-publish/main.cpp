@@ -1,6 +1,7 @@
 // velmo-publish: publishes packages and node lists in the layout Velmo's
 // engine downloads from.
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "Publisher.h"
+#include "velmo/manifest/ManifestTrust.h"
 
 namespace {
 
@@ -19,11 +21,13 @@ const char kUsage[] =
     "  TREE/manifests/<package>/<version>.xml   package manifest\n"
     "  TREE/manifests/<package>/current.xml     the current version's manifest\n"
     "  TREE/nodes/<partner>.xml                 node list of a partner\n"
+    "  <document>.sig                           its signature, when signed\n"
     "  TREE/packages/<partner>/<package>/<version>/<path>   the files\n"
     "\n"
     "Commands:\n"
     "  package   publish a folder as one version of a package\n"
     "  nodes     publish the node list of a partner\n"
+    "  keygen    make a key pair for signing manifests and node lists\n"
     "\n"
     "Run 'velmo-publish <command> --help' for the options of a command, and\n"
     "'velmo-publish --version' for the program's version.\n"
@@ -34,6 +38,7 @@ const char kUsage[] =
 const char kPackageUsage[] =
     "Usage: velmo-publish package --partner ID --package ID --version ID --name NAME\n"
     "                             [--run PATH] [--chunk-size BYTES] [--no-current]\n"
+    "                             [--sign-key FILE [--expires WHEN]]\n"
     "                             --out TREE SOURCE_DIR\n"
     "\n"
     "Publishes every regular file below SOURCE_DIR (recursively) as version ID of\n"
@@ -50,6 +55,11 @@ const char kPackageUsage[] =
     "  --chunk-size N    chunk size in bytes, 1 to 4294967295\n"
     "  --no-current      do not make this version the current one\n"
     "  --out TREE        output tree\n"
+    "  --sign-key FILE   sign each manifest with the private key in FILE (see\n"
+    "                    'velmo-publish keygen'): <manifest>.sig beside it\n"
+    "  --expires WHEN    signed manifests expire after <N>d days or <N>h hours, or\n"
+    "                    at YYYY-MM-DDTHH:MM:SSZ (default 30d); publish again\n"
+    "                    before then to renew\n"
     "\n"
     "Files are hard-linked into the tree when it is on the same file system, else\n"
     "copied; a hard-linked file shares its content with the source, so replace\n"
@@ -61,13 +71,45 @@ const char kPackageUsage[] =
 
 const char kNodesUsage[] =
     "Usage: velmo-publish nodes --partner ID --out TREE --node SPEC [--node SPEC ...]\n"
+    "                           [--sign-key FILE [--expires WHEN]]\n"
     "\n"
     "Writes TREE/nodes/<partner>.xml, the download nodes of the partner's packages.\n"
     "\n"
     "  --node ID=HOST[:PORT][,path=/packages/][,weight=N]\n"
     "        a node: its identifier, the host (and port) chunk requests go to, the\n"
     "        path prefix of the package files there (default /packages/), and its\n"
-    "        relative share of requests (default 1; 0 takes it out of rotation)\n";
+    "        relative share of requests (default 1; 0 takes it out of rotation)\n"
+    "  --sign-key FILE, --expires WHEN\n"
+    "        sign the node list (nodes/<partner>.xml.sig), as for 'package'\n";
+
+const char kKeygenUsage[] =
+    "Usage: velmo-publish keygen --out FILE\n"
+    "\n"
+    "Writes a new Ed25519 key pair: the private key to FILE (mode 0600; keep it\n"
+    "secret, it signs with --sign-key) and the public key to FILE.pub, one line\n"
+    "of base64. Give the public key to the programs that download: velmo-fetch\n"
+    "--trust-key KEY, or signingKeys= in the branding file. Existing files are\n"
+    "never replaced.\n";
+
+std::int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The signing options of --sign-key and --expires; unsigned without a key.
+velmo::publish::SignOptions SignOptionsOf(const std::string& keyFile, const std::string& expires) {
+  velmo::publish::SignOptions sign;
+  if (keyFile.empty()) {
+    if (!expires.empty()) throw velmo::publish::PublishError("--expires: needs --sign-key");
+    return sign;
+  }
+  sign.privateKey = velmo::publish::ReadPrivateKey(keyFile);
+  const std::int64_t now = Now();
+  sign.expires = expires.empty() ? now + velmo::publish::kDefaultExpirySeconds
+                                 : velmo::publish::ParseExpiresOption(expires, now);
+  return sign;
+}
 
 bool TakeValue(std::vector<std::string>& args, std::size_t& i, std::string& out) {
   if (i + 1 >= args.size()) {
@@ -81,6 +123,8 @@ bool TakeValue(std::vector<std::string>& args, std::size_t& i, std::string& out)
 int Package(std::vector<std::string> args) {
   velmo::publish::PackageOptions o;
   std::string chunk;
+  std::string keyFile;
+  std::string expires;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool ok = true;
@@ -101,6 +145,10 @@ int Package(std::vector<std::string> args) {
       ok = TakeValue(args, i, chunk);
     } else if (a == "--out") {
       ok = TakeValue(args, i, o.tree);
+    } else if (a == "--sign-key") {
+      ok = TakeValue(args, i, keyFile);
+    } else if (a == "--expires") {
+      ok = TakeValue(args, i, expires);
     } else if (a == "--no-current") {
       o.updateCurrent = false;
     } else if (!a.empty() && a[0] == '-') {
@@ -129,6 +177,7 @@ int Package(std::vector<std::string> args) {
     std::cerr << "velmo-publish package: SOURCE_DIR missing\n" << kPackageUsage;
     return 2;
   }
+  o.sign = SignOptionsOf(keyFile, expires);
   auto result = velmo::publish::PublishPackage(o);
   std::uint64_t bytes = 0;
   for (const auto& f : result.files) bytes += f.size;
@@ -136,6 +185,8 @@ int Package(std::vector<std::string> args) {
             << " files, " << bytes << " bytes (" << result.linkedFiles << " linked, "
             << result.copiedFiles << " copied)\nmanifest: " << o.tree << "/" << result.manifestPath
             << "\n";
+  if (o.sign.Enabled())
+    std::cout << "signed, expires " << velmo::FormatExpiryTime(o.sign.expires) << "\n";
   return 0;
 }
 
@@ -143,6 +194,8 @@ int Nodes(std::vector<std::string> args) {
   std::string partner;
   std::string tree;
   std::vector<velmo::publish::NodeSpec> nodes;
+  std::string keyFile;
+  std::string expires;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     std::string value;
@@ -156,13 +209,42 @@ int Nodes(std::vector<std::string> args) {
     } else if (a == "--node") {
       if (!TakeValue(args, i, value)) return 2;
       nodes.push_back(velmo::publish::ParseNodeSpec(value));
+    } else if (a == "--sign-key") {
+      if (!TakeValue(args, i, keyFile)) return 2;
+    } else if (a == "--expires") {
+      if (!TakeValue(args, i, expires)) return 2;
     } else {
       std::cerr << "velmo-publish nodes: unknown argument " << a << "\n" << kNodesUsage;
       return 2;
     }
   }
-  std::string path = velmo::publish::PublishNodes(tree, partner, nodes);
+  const velmo::publish::SignOptions sign = SignOptionsOf(keyFile, expires);
+  std::string path = velmo::publish::PublishNodes(tree, partner, nodes, sign);
   std::cout << "node list: " << tree << "/" << path << " (" << nodes.size() << " nodes)\n";
+  if (sign.Enabled())
+    std::cout << "signed, expires " << velmo::FormatExpiryTime(sign.expires) << "\n";
+  return 0;
+}
+
+int Keygen(std::vector<std::string> args) {
+  std::string out;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::cout << kKeygenUsage;
+      return 0;
+    } else if (args[i] == "--out") {
+      if (!TakeValue(args, i, out)) return 2;
+    } else {
+      std::cerr << "velmo-publish keygen: unknown argument " << args[i] << "\n" << kKeygenUsage;
+      return 2;
+    }
+  }
+  if (out.empty()) {
+    std::cerr << "velmo-publish keygen: --out FILE missing\n" << kKeygenUsage;
+    return 2;
+  }
+  const std::string publicKey = velmo::publish::WriteKeyPair(out);
+  std::cout << "private key: " << out << "\npublic key: " << out << ".pub\n" << publicKey << "\n";
   return 0;
 }
 
@@ -183,6 +265,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "package") return Package(args);
     if (command == "nodes") return Nodes(args);
+    if (command == "keygen") return Keygen(args);
   } catch (const velmo::publish::PublishError& e) {
     std::cerr << "velmo-publish " << command << ": " << e.what() << "\n";
     return 1;

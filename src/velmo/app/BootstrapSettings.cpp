@@ -4,6 +4,8 @@
 
 #include "velmo/app/StringTable.h"
 #include "velmo/engine/UnspecifiedVersion.h"
+#include "velmo/manifest/ManifestTrust.h"
+#include "velmo/platform/BuildValues.h"
 #include "velmo/platform/System.h"
 
 namespace velmo {
@@ -128,6 +130,9 @@ std::string BootstrapSettings::InitialLanguage() const {
 
 EngineSettings DeriveEngineSettings(const BootstrapSettings& bootstrap, EngineSettings defaults) {
   if (!bootstrap.GetHost().empty()) defaults.manifestHost = bootstrap.GetHost();
+  // The branding's keys are the only source of trust: nothing on the command
+  // line or in a stored transfer can add or remove one.
+  defaults.trustedKeys = SplitKeyList(build::kSigningKeys);
   defaults.logMask = bootstrap.GetLogMask();
   // Only the pool is doubled: the bootstrapper runs two transfers at once,
   // while each workflow and lazy parallel work keeps its own P + 2 limit.

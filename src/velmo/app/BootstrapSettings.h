@@ -102,7 +102,8 @@ class BootstrapSettings {
 std::uint32_t StringToUInt32(const std::string& text);
 
 // The engine settings the bootstrapper runs with: `defaults` with the host of
-// the string table (when it names one), the command line's log mask, and
+// the string table (when it names one), the branding's signing keys as the
+// trusted keys, the command line's log mask, and
 // twice the default transfer thread count. Nothing else can be changed from
 // outside the program.
 EngineSettings DeriveEngineSettings(const BootstrapSettings& bootstrap,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -20,7 +21,11 @@ struct EngineSettings {
   // both count as one), so callers and tests need not depend on this machine.
   explicit EngineSettings(unsigned processorCount);
 
-  std::string manifestHost;                                    // host[:port] of all manifest URLs
+  std::string manifestHost;  // host[:port] of all manifest URLs
+  // Publisher keys (base64 of 32-byte Ed25519 public keys). With any, every
+  // manifest and node list must be signed by one of them, unexpired, and a
+  // package must pin its chunks with SHA-256; with none nothing is checked.
+  std::vector<std::string> trustedKeys;
   std::string transfersFolder = "Orvanta/Pellaris/transfers";  // below the temp folder
   std::string logsFolder = "Orvanta/Pellaris/logs";
   std::int32_t logMask = -9;  // every work-log level but the one of value 8

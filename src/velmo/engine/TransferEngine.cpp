@@ -2,6 +2,7 @@
 
 #include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
+#include "velmo/manifest/ManifestTrust.h"
 #include "velmo/transfer/Transfer.h"
 
 namespace velmo {
@@ -29,10 +30,11 @@ TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoint
     : proxyFactory_(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
                     settings.proxySendTimeout, settings.proxyReceiveTimeout),
       requestFactory_(proxyFactory_),
+      trust_(std::make_shared<ManifestTrust>(settings.trustedKeys)),
       packageManifestFactory_(settings.manifestHost, &requestFactory_,
-                              settings.manifestConnectTimeout, settings.manifestTimeout),
+                              settings.manifestConnectTimeout, settings.manifestTimeout, trust_),
       nodeListManifestFactory_(settings.manifestHost, &requestFactory_,
-                               settings.manifestConnectTimeout, settings.manifestTimeout),
+                               settings.manifestConnectTimeout, settings.manifestTimeout, trust_),
       manifestStore_(settings.transfersFolder, &sharedFileFactory_),
       transferFactory_(&manifestStore_, &workflowFactory_),
       transferManager_(&transferFactory_, &manifestStore_),

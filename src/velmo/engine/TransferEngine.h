@@ -56,6 +56,9 @@ class TransferEngine : public TransferFacade {
   SystemHttpProxyFactory proxyFactory_;
   CurlHttpRequestFactory requestFactory_;
   PosixSharedFileFactory sharedFileFactory_;
+  // Every manifest fetch, first or after a restore, is checked against it:
+  // stored transfers keep only identifiers, never trust.
+  std::shared_ptr<const ManifestTrust> trust_;
   XmlHttpPackageManifestFactory packageManifestFactory_;
   XmlHttpNodeListManifestFactory nodeListManifestFactory_;
   StandardTransferWorkflowFactory workflowFactory_;

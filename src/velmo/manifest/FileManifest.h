@@ -20,6 +20,10 @@ class FileManifest : public InputManifest {
   virtual std::uint32_t GetChunkSize() const = 0;
   virtual std::uint64_t GetSize() const = 0;
   virtual std::vector<std::uint32_t> GetChecksums() const = 0;
+  // True when every chunk is also pinned by a SHA-256 (64 hexadecimal digits
+  // per chunk in the "sha256" field). Trusted downloads require it: a CRC-32
+  // is no defence against someone who chooses the bytes.
+  virtual bool HasStrongHashes() const { return false; }
 
   // Number of chunks, 0 when the chunk size is 0. Throws
   // ManifestOverflowException when the count does not fit in 32 bits.

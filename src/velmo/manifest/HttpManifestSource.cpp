@@ -1,12 +1,14 @@
 #include "velmo/manifest/HttpManifestSource.h"
 
 #include <new>
+#include <sstream>
 
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
 #include "velmo/http/HttpRequestParams.h"
 #include "velmo/http/HttpWriteCallback.h"
 #include "velmo/manifest/ManifestExceptions.h"
+#include "velmo/manifest/ManifestTrust.h"
 
 namespace velmo {
 
@@ -60,8 +62,44 @@ HttpManifestSource::HttpManifestSource(std::string url, HttpRequestFactory* requ
       maxDocumentSize_(maxDocumentSize) {}
 
 void HttpManifestSource::Fetch(const std::string& /*key*/, std::ostream& stream) {
-  CappedStreamWriter writer(stream, maxDocumentSize_);
-  HttpRequestParams params(url_, &writer);
+  FetchUrl(url_, stream, maxDocumentSize_);
+}
+
+void HttpManifestSource::ReadTrusted(const std::string& key, InputManifest& manifest,
+                                     const ManifestTrust& trust, const std::string& rootElement) {
+  if (!trust.IsEnabled()) {
+    Read(key, manifest);
+    return;
+  }
+  std::ostringstream document;
+  FetchUrl(url_, document, maxDocumentSize_);
+  std::ostringstream signature;
+  const std::string signatureUrl = url_ + ".sig";
+  try {
+    FetchUrl(signatureUrl, signature, kMaxSignatureSize);
+  } catch (const ManifestLocatorException& e) {
+    throw ManifestSignatureException("no signature at " + signatureUrl + ": " + e.what());
+  } catch (const ManifestParseException&) {
+    throw ManifestSignatureException("signature at " + signatureUrl + " exceeds " +
+                                     std::to_string(kMaxSignatureSize) + " bytes");
+  }
+  const std::string bytes = document.str();
+  trust.VerifySignature(bytes, signature.str());
+
+  std::istringstream stream(bytes);
+  boost::property_tree::ptree tree;
+  Parse(stream, tree);
+  const auto root = tree.find(rootElement);
+  if (root == tree.not_found()) {
+    throw ManifestParseException("document has no " + rootElement + " element");
+  }
+  trust.CheckExpiry(root->second);
+  manifest.Parse(tree);
+}
+
+void HttpManifestSource::FetchUrl(const std::string& url, std::ostream& stream, std::size_t cap) {
+  CappedStreamWriter writer(stream, cap);
+  HttpRequestParams params(url, &writer);
   params.connectTimeout = connectTimeout_;
   params.timeout = timeout_;
   const auto request = requestFactory_->Create(params, session_);

@@ -10,13 +10,15 @@ namespace velmo {
 
 class HttpRequestFactory;
 class HttpSession;
+class ManifestTrust;
 
 // Node lists from the manifest server over HTTP; host and timeouts as for
 // package manifests.
 class HttpNodeListManifestFactory : public NodeListManifestFactory {
  public:
   HttpNodeListManifestFactory(std::string manifestHost, HttpRequestFactory* requestFactory,
-                              std::int32_t connectTimeout = 10, std::int32_t timeout = 30);
+                              std::int32_t connectTimeout = 10, std::int32_t timeout = 30,
+                              std::shared_ptr<const ManifestTrust> trust = nullptr);
 
   // Create (key, no session).
   std::shared_ptr<NodeListManifest> Create(const std::string& key) override;
@@ -29,6 +31,8 @@ class HttpNodeListManifestFactory : public NodeListManifestFactory {
   HttpRequestFactory* requestFactory_;
   std::int32_t connectTimeout_;
   std::int32_t timeout_;
+  // Checks every document when it holds keys; null checks nothing.
+  std::shared_ptr<const ManifestTrust> trust_;
 };
 
 // The XML node list at /nodes/<partner id>.xml.

@@ -2,6 +2,7 @@
 
 #include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/ManifestLocations.h"
+#include "velmo/manifest/ManifestTrust.h"
 #include "velmo/manifest/StandardPackageManifest.h"
 #include "velmo/manifest/XmlHttpManifestSource.h"
 
@@ -10,11 +11,13 @@ namespace velmo {
 HttpPackageManifestFactory::HttpPackageManifestFactory(std::string manifestHost,
                                                        HttpRequestFactory* requestFactory,
                                                        std::int32_t connectTimeout,
-                                                       std::int32_t timeout)
+                                                       std::int32_t timeout,
+                                                       std::shared_ptr<const ManifestTrust> trust)
     : manifestHost_(std::move(manifestHost)),
       requestFactory_(requestFactory),
       connectTimeout_(connectTimeout),
-      timeout_(timeout) {}
+      timeout_(timeout),
+      trust_(std::move(trust)) {}
 
 std::shared_ptr<PackageManifest> HttpPackageManifestFactory::Create(const std::string& key) {
   return Create(key, nullptr);
@@ -30,10 +33,15 @@ std::shared_ptr<PackageManifest> XmlHttpPackageManifestFactory::Create(
   XmlHttpManifestSource source(BuildUrl(key), requestFactory_, std::move(session), connectTimeout_,
                                timeout_);
   auto manifest = std::make_shared<StandardPackageManifest>();
-  source.Read(key, *manifest);
+  if (trust_) {
+    source.ReadTrusted(key, *manifest, *trust_, "package");
+  } else {
+    source.Read(key, *manifest);
+  }
   if (!Matches(*manifest, key)) {
     throw ManifestLocatorException();
   }
+  if (trust_ && trust_->IsEnabled()) trust_->CheckStrongHashes(*manifest);
   return manifest;
 }
 

@@ -10,6 +10,7 @@ namespace velmo {
 
 class HttpRequestFactory;
 class HttpSession;
+class ManifestTrust;
 
 // Package manifests from the manifest server over HTTP. The engine fills the
 // host and the two timeouts from its settings (manifestHost,
@@ -17,7 +18,8 @@ class HttpSession;
 class HttpPackageManifestFactory : public PackageManifestFactory {
  public:
   HttpPackageManifestFactory(std::string manifestHost, HttpRequestFactory* requestFactory,
-                             std::int32_t connectTimeout = 10, std::int32_t timeout = 30);
+                             std::int32_t connectTimeout = 10, std::int32_t timeout = 30,
+                             std::shared_ptr<const ManifestTrust> trust = nullptr);
 
   // Create (key, no session).
   std::shared_ptr<PackageManifest> Create(const std::string& key) override;
@@ -36,6 +38,8 @@ class HttpPackageManifestFactory : public PackageManifestFactory {
   HttpRequestFactory* requestFactory_;
   std::int32_t connectTimeout_;
   std::int32_t timeout_;
+  // Checks every document when it holds keys; null checks nothing.
+  std::shared_ptr<const ManifestTrust> trust_;
 };
 
 // The XML package manifest at /manifests/<key>/current.xml or

@@ -33,6 +33,14 @@ class ManifestParseException : public ManifestException {
   using ManifestException::ManifestException;
 };
 
+// A trusted key is configured and the document's signature is missing,
+// malformed or made by no trusted key, or the signed document has expired or
+// lacks what trust requires (strong chunk hashes). Never worth a retry.
+class ManifestSignatureException : public ManifestException {
+ public:
+  using ManifestException::ManifestException;
+};
+
 // A file's size and chunk size give more chunks than fit in 32 bits.
 class ManifestOverflowException : public ManifestException {
  public:

@@ -67,10 +67,21 @@ void StandardFileManifest::Parse(const boost::property_tree::ptree& tree) {
     checksums.push_back(value);
   }
 
+  // A "sha256" field of the right length and digits marks the strong hashes
+  // as present; the chunk checks read the digits themselves. A file without
+  // chunks has nothing to pin.
+  const auto strong = OptionalField(tree, "sha256");
+  bool hasStrongHashes =
+      count == 0 || (strong && strong->size() == static_cast<std::uint64_t>(count) * 64);
+  for (std::size_t i = 0; strong && hasStrongHashes && i < strong->size(); ++i) {
+    hasStrongHashes = HexDigit((*strong)[i]) >= 0;
+  }
+
   path_ = std::move(path);
   chunkSize_ = chunkSize;
   size_ = size;
   checksums_ = std::move(checksums);
+  hasStrongHashes_ = hasStrongHashes;
 }
 
 }  // namespace velmo

@@ -20,6 +20,7 @@ class StandardFileManifest : public FileManifest {
   std::uint32_t GetChunkSize() const override { return chunkSize_; }
   std::uint64_t GetSize() const override { return size_; }
   std::vector<std::uint32_t> GetChecksums() const override { return checksums_; }
+  bool HasStrongHashes() const override { return hasStrongHashes_; }
 
   // The checksums without a copy, for callers that hold the object.
   const std::vector<std::uint32_t>& Checksums() const { return checksums_; }
@@ -29,6 +30,7 @@ class StandardFileManifest : public FileManifest {
   std::uint32_t chunkSize_ = 0;
   std::uint64_t size_ = 0;
   std::vector<std::uint32_t> checksums_;
+  bool hasStrongHashes_ = false;
 };
 
 }  // namespace velmo

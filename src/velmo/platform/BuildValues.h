@@ -24,5 +24,8 @@ extern const char* const kSupportHost;
 // Analytics endpoints; an empty URL disables sending.
 extern const char* const kAnalyticsEventsUrl;
 extern const char* const kAnalyticsTransfersUrl;
+// Publisher public keys the bootstrapper trusts (base64, separated by commas,
+// semicolons or spaces); empty: manifests are not authenticated.
+extern const char* const kSigningKeys;
 
 }  // namespace velmo::build
