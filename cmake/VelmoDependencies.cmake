@@ -1,6 +1,7 @@
 find_package(Threads REQUIRED)
 find_package(Boost 1.74 REQUIRED COMPONENTS locale random)
 find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
 find_package(Poco REQUIRED COMPONENTS Foundation)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "velmo/file/Sha256Hasher.h"
+
 namespace velmo::publish {
 
 // A refusal or failure of the publisher; the message names the file and the
@@ -30,6 +32,7 @@ struct PublishedFile {
   std::string path;  // relative, '/'-separated
   std::uint64_t size = 0;
   std::vector<std::uint32_t> checksums;
+  std::vector<velmo::Sha256Digest> sha256s;  // one per chunk, like checksums
 };
 
 struct PublishedPackage {
@@ -49,7 +52,7 @@ struct NodeSpec {
 // Parses "ID=HOST[:PORT][,path=/p/][,weight=N]".
 NodeSpec ParseNodeSpec(const std::string& text);
 
-// Scans the source, computes one CRC-32 per chunk, places the files below
+// Scans the source, computes one CRC-32 and one SHA-256 per chunk, places the files below
 // packages/<partner>/<package>/<version>/ and writes the manifest documents,
 // each atomically. A version is immutable: publishing it again with other
 // content is refused.
