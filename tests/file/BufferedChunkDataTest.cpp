@@ -42,8 +42,8 @@ class BufferedChunkDataTest : public ::testing::Test {
   std::shared_ptr<BufferedChunkData> Chunk(std::uint64_t first, std::uint64_t last,
                                            std::size_t bufferSize, bool sha256 = false) {
     pools_.push_back(std::make_unique<ChunkBufferPool>(bufferSize, 1 << 20));
-    return std::make_shared<BufferedChunkData>(
-        file_, first, last, pools_.back()->Acquire(last - first + 1), sha256);
+    return std::make_shared<BufferedChunkData>(file_, first, last,
+                                               pools_.back()->Acquire(last - first + 1), sha256);
   }
 
   test::TempDir dir_;

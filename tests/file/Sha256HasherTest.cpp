@@ -1,10 +1,10 @@
 // SHA-256 in pieces: known digests, any split of the bytes gives the same
 // digest, and taking a digest leaves the state to carry on.
-#include "velmo/file/Sha256Hasher.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "velmo/file/Sha256Hasher.h"
 
 namespace velmo {
 namespace {

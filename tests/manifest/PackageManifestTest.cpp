@@ -135,8 +135,8 @@ TEST(PackageManifestTest, Sha256sAreAnOptionalAttributeParsedStrictly) {
   // 9 bytes in chunks of 4: three chunks, 3 x 64 digits.
   const std::string crcs(24, '0');
   const auto withSha = [&](const std::string& sha) {
-    return "<file path=\"a\" chunksize=\"4\" size=\"9\" checksums=\"" + crcs +
-           "\" sha256=\"" + sha + "\"/>";
+    return "<file path=\"a\" chunksize=\"4\" size=\"9\" checksums=\"" + crcs + "\" sha256=\"" +
+           sha + "\"/>";
   };
   std::string sha = std::string(64, '0') + std::string(64, 'f');
   sha += "0123456789abcdef0123456789abcdef0123456789abcdef0123456789ABCDEF";
@@ -149,8 +149,9 @@ TEST(PackageManifestTest, Sha256sAreAnOptionalAttributeParsedStrictly) {
 
   // Without it: the CRC-32 form as before, and no strong hashes (except for a
   // file with no chunk, which has nothing to pin).
-  const auto old = ParsePackage(PackageWithFiles(File("a", "4", "9", crcs) + File("e", "4", "0", "")))
-                       .GetFiles();
+  const auto old =
+      ParsePackage(PackageWithFiles(File("a", "4", "9", crcs) + File("e", "4", "0", "")))
+          .GetFiles();
   EXPECT_TRUE(old[0]->GetSha256s().empty());
   EXPECT_FALSE(old[0]->HasStrongHashes());
   EXPECT_TRUE(old[1]->HasStrongHashes());

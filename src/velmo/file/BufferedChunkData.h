@@ -70,9 +70,9 @@ class BufferedChunkData : public BoundedFileData {
 
   std::shared_ptr<SharedFile> file_;
   ChunkBuffer buffer_;
-  std::uint64_t position_;        // next byte to take
-  std::uint64_t pieceStart_;      // file offset of buffer_[0]
-  std::uint32_t flushedCrc_ = 0;  // CRC-32 of the bytes before pieceStart_
+  std::uint64_t position_;           // next byte to take
+  std::uint64_t pieceStart_;         // file offset of buffer_[0]
+  std::uint32_t flushedCrc_ = 0;     // CRC-32 of the bytes before pieceStart_
   std::optional<Sha256Hasher> sha_;  // state after the bytes before pieceStart_
 };
 

@@ -196,10 +196,10 @@ HttpRequestStatus CurlHttpRequest::Execute() {
     status_.result = MapCurlCode(code, status_.responseCode);
     if (IsTlsFailure(code)) {
       // Says which TLS check failed (unknown issuer, host name, ...).
-      status_.errorMessage = "TLS failure (libcurl error " + std::to_string(static_cast<int>(code)) +
-                             "): " +
+      status_.errorMessage = "TLS failure (libcurl error " +
+                             std::to_string(static_cast<int>(code)) + "): " +
                              (errorBuffer_[0] != '\0' ? std::string(errorBuffer_)
-                                                       : std::string(curl_easy_strerror(code)));
+                                                      : std::string(curl_easy_strerror(code)));
     } else if (code != CURLE_OK) {
       status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(code)) + " (HTTP " +
                              std::to_string(status_.responseCode) + ")";

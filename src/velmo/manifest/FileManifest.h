@@ -14,7 +14,8 @@ namespace velmo {
 // bytes [i * chunkSize, min((i + 1) * chunkSize, size)); only the last chunk
 // may be shorter. A manifest may also carry a SHA-256 per chunk, which pins
 // the bytes against anyone who can choose them (four chosen bytes restore any
-// CRC-32); where it does, a chunk counts only when both match. Filled once by Parse, then shared read-only between threads.
+// CRC-32); where it does, a chunk counts only when both match. Filled once by Parse, then shared
+// read-only between threads.
 class FileManifest : public InputManifest {
  public:
   ~FileManifest() override = default;

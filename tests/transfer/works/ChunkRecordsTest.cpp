@@ -15,9 +15,10 @@ namespace velmo {
 namespace {
 
 std::shared_ptr<NodeListManifest> Nodes(const std::string& path) {
-  std::istringstream xml("<ArrayOfNodeInfo><NodeInfo NodeId=\"a\" Host=\"h:81\" Path=\"" + path +
-                         "\" Weight=\"1\"/><NodeInfo NodeId=\"b\" Host=\"https://t:8443\" Weight=\"1\"/>"
-                         "</ArrayOfNodeInfo>");
+  std::istringstream xml(
+      "<ArrayOfNodeInfo><NodeInfo NodeId=\"a\" Host=\"h:81\" Path=\"" + path +
+      "\" Weight=\"1\"/><NodeInfo NodeId=\"b\" Host=\"https://t:8443\" Weight=\"1\"/>"
+      "</ArrayOfNodeInfo>");
   boost::property_tree::ptree tree;
   ReadXmlManifest(xml, tree);
   auto list = std::make_shared<StandardNodeListManifest>();
@@ -36,7 +37,8 @@ TEST(ChunkRecordsTest, ChecksumFailureMessageNamesTheChunk) {
   const ChecksumStatusData data(0xdef0, chunk);
   EXPECT_EQ(data.GetMessage(), "error|6|2500000|2097152|1000|402848|206|1|127.0.0.1|abc|def0");
   EXPECT_EQ(data.ToTransferError(), TransferError::ChecksumMismatch);
-  EXPECT_EQ(data.GetCause(), "bin/app bytes 2097152-2499999 from 127.0.0.1: CRC-32 def0, expected abc");
+  EXPECT_EQ(data.GetCause(),
+            "bin/app bytes 2097152-2499999 from 127.0.0.1: CRC-32 def0, expected abc");
   // Bytes that kept the CRC-32 but not the SHA-256 say so.
   EXPECT_EQ(ChecksumStatusData(0xabc, chunk, true).GetCause(),
             "bin/app bytes 2097152-2499999 from 127.0.0.1: SHA-256 mismatch (CRC-32 matches)");

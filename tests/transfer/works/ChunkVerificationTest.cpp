@@ -97,9 +97,8 @@ class ChunkVerificationTest : public ::testing::Test {
   }
   void Receive(const std::string& bytes) {
     if (!chunk_->received) {
-      chunk_->received =
-          std::make_shared<BufferedChunkData>(fileData_->file, 16, 47, pool_.Acquire(32),
-                                              chunk_->NeedsSha256());
+      chunk_->received = std::make_shared<BufferedChunkData>(
+          fileData_->file, 16, 47, pool_.Acquire(32), chunk_->NeedsSha256());
     }
     chunk_->received->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     chunk_->fileProgressBytes += bytes.size();

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "velmo/file/Sha256Hasher.h"
-
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/work/SequentialWork.h"
 
