@@ -16,6 +16,11 @@
 #              names its URL and the status; --json gives JSON lines from
 #              start to end; --list and --discard; a transfer killed with
 #              SIGKILL resumes without --host from the host it started with;
+#   tls        the manifest host and the nodes on HTTPS with a test CA:
+#              velmo-fetch downloads over https:// when the CA is trusted
+#              (VELMO_CA_FILE), and refuses, naming the TLS problem, a server
+#              whose certificate comes from an untrusted CA or names another
+#              host;
 #   install    cmake --install lays out bin/, the manual pages and the bash
 #              completions;
 #   package    scripts/package leaves a .deb with usr/bin/velmo-fetch and a
@@ -250,6 +255,38 @@ tools)
   status=$?
   set -e
   [ "$status" = 66 ] || fail "discarding an unknown id exited with $status"
+  ;;
+tls)
+  make_package 2
+  out=$("$src/scripts/serve" --nodes 3 --tls --run-dir "$rundir" "$work/tree") ||
+    fail "scripts/serve --tls failed"
+  eval "$(echo "$out" | grep -E '^(manifest|node[0-9]+|ca)=')"
+  "$publish" nodes --partner p --out "$work/tree" --node "n1=https://127.0.0.1:$node1" \
+    --node "n2=https://127.0.0.1:$node2" --node "n3=https://127.0.0.1:$node3" >/dev/null
+  VELMO_CA_FILE=$ca "$fetch" --quiet --host "https://127.0.0.1:$manifest" --partner p \
+    --package pkg --dest "$work/dest" || fail "velmo-fetch over https exited with $?"
+  compare_tree "$work/dest"
+  [ "$(served 1 /packages/)" -gt 0 ] || [ "$(served 2 /packages/)" -gt 0 ] ||
+    fail "no node served anything over https"
+  # Refusals: the system store (which does not hold the test CA), another CA,
+  # and a host name the certificate does not name (it names 127.0.0.1 only).
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Other CA" \
+    -keyout "$work/other.key" -out "$work/other.pem" 2>/dev/null
+  refused() { # refused NAME EXPECTED_TEXT CA_FILE HOST
+    set +e
+    VELMO_CA_FILE=$3 "$fetch" --quiet --host "$4" --partner p --package pkg \
+      --dest "$work/dest-$1" >"$work/$1.out" 2>&1
+    local status=$?
+    set -e
+    [ "$status" != 0 ] || fail "$1: a wrong certificate was accepted"
+    grep -q "TLS failure" "$work/$1.out" || fail "$1: no TLS error: $(cat "$work/$1.out")"
+    grep -qi "$2" "$work/$1.out" || fail "$1: the error does not say '$2': $(cat "$work/$1.out")"
+    [ ! -e "$work/dest-$1/big.bin" ] || fail "$1: bytes were written"
+    echo "$1: $(grep -m1 "TLS failure" "$work/$1.out")"
+  }
+  refused system-store "certificate" "" "https://127.0.0.1:$manifest"
+  refused other-ca "certificate" "$work/other.pem" "https://127.0.0.1:$manifest"
+  refused wrong-name "localhost" "$ca" "https://localhost:$manifest"
   ;;
 install)
   cmake --install "$bin" --prefix "$work/inst" >/dev/null || fail "cmake --install failed"

@@ -40,10 +40,10 @@ class BufferedChunkDataTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::shared_ptr<BufferedChunkData> Chunk(std::uint64_t first, std::uint64_t last,
-                                           std::size_t bufferSize) {
+                                           std::size_t bufferSize, bool sha256 = false) {
     pools_.push_back(std::make_unique<ChunkBufferPool>(bufferSize, 1 << 20));
     return std::make_shared<BufferedChunkData>(file_, first, last,
-                                               pools_.back()->Acquire(last - first + 1));
+                                               pools_.back()->Acquire(last - first + 1), sha256);
   }
 
   test::TempDir dir_;
@@ -103,6 +103,32 @@ TEST_F(BufferedChunkDataTest, ALargerChunkStreamsInPiecesWithOneRunningCrc) {
   const std::string other = Pattern(5, 'q');
   chunk->Write(other.data(), 5);
   EXPECT_EQ(chunk->Crc32(), Crc(other));
+}
+
+TEST_F(BufferedChunkDataTest, TheSha256IsKeptOnlyWhenAskedAndFollowsEveryPiece) {
+  auto plain = Chunk(0, 9, 16);
+  EXPECT_FALSE(plain->HasSha256());
+  EXPECT_THROW(plain->Sha256(), std::logic_error);
+
+  // 80 bytes through a 16-byte buffer: the digest spans flushed pieces and
+  // the bytes still in the buffer.
+  auto chunk = Chunk(10, 89, 16, true);
+  ASSERT_TRUE(chunk->HasSha256());
+  const std::string bytes = Pattern(80, 's');
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t n = std::min<std::size_t>(13, bytes.size() - at);
+    chunk->Write(bytes.data() + at, static_cast<std::uint32_t>(n));
+    at += n;
+    EXPECT_EQ(chunk->Sha256(), Sha256Of(bytes.data(), at)) << at;
+  }
+  EXPECT_TRUE(chunk->Streamed());
+  EXPECT_EQ(chunk->Crc32(), Crc(bytes));
+
+  chunk->Rewind();
+  EXPECT_EQ(chunk->Sha256(), Sha256Of("", 0));
+  const std::string other = Pattern(40, 't');
+  chunk->Write(other.data(), 40);
+  EXPECT_EQ(chunk->Sha256(), Sha256Of(other.data(), other.size()));
 }
 
 TEST_F(BufferedChunkDataTest, PositionalAccessStaysInsideTheFileBounds) {

@@ -23,6 +23,27 @@ TEST(ManifestLocationsTest, UrlsJoinSchemeHostAndPath) {
   EXPECT_EQ(NodeListUrl("[::1]:65535", "g"), "http://[::1]:65535/nodes/g.xml");
 }
 
+TEST(ManifestLocationsTest, AHostMayNameItsScheme) {
+  EXPECT_EQ(PackageManifestUrl("https://manifests.example", "alpha"),
+            "https://manifests.example/manifests/alpha/current.xml");
+  EXPECT_EQ(NodeListUrl("HTTPS://Manifests.Example:8443/", "g"),
+            "https://manifests.example:8443/nodes/g.xml");
+  EXPECT_EQ(NodeListUrl("https://h:443", "g"), "https://h/nodes/g.xml");
+  EXPECT_EQ(NodeListUrl("http://h:80", "g"), "http://h/nodes/g.xml");
+  EXPECT_EQ(NodeListUrl("https://[::1]:8443", "g"), "https://[::1]:8443/nodes/g.xml");
+  const HostAddress plain = SplitHostScheme("h:81");
+  EXPECT_EQ(plain.scheme, "http");
+  EXPECT_EQ(plain.authority, "h:81");
+  const HostAddress tls = SplitHostScheme("Https://h:81");
+  EXPECT_EQ(tls.scheme, "https");
+  EXPECT_EQ(tls.authority, "h:81");
+  // Other schemes, and anything after the authority, are no host.
+  for (const char* host : {"ftp://h", "https://", "https://h/x", "https://h//", "https:/h"}) {
+    SCOPED_TRACE(host);
+    EXPECT_THROW(NodeListUrl(host, "g"), ManifestLocatorException);
+  }
+}
+
 TEST(ManifestLocationsTest, KeysArePercentEncodedExactly) {
   EXPECT_EQ(PackageManifestUrl("h", "alpha beta?"),
             "http://h/manifests/alpha%20beta%3F/current.xml");

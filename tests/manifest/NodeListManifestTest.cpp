@@ -109,14 +109,18 @@ TEST(NodeListManifestTest, NodesNoRequestCouldReachAreDroppedAndReported) {
            HostNode("c", "h:99999", "Weight=\"5\"") + HostNode("d", "h:0") + HostNode("e", "h:-1") +
            HostNode("f", "[::1") + HostNode("g", "h/other") + HostNode("h", "h?x") +
            HostNode("i", "user@h") + HostNode("j", "a b") + HostNode("k", ":80") +
-           HostNode("l", "[::1]:8080") + HostNode("m", "node.example") + HostNode("n", "h:65535")));
-  EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n"}));
+           HostNode("l", "[::1]:8080") + HostNode("m", "node.example") + HostNode("n", "h:65535") +
+           // A scheme before the host: http and https only, with a host after it.
+           HostNode("o", "https://node.example:8443") + HostNode("p", "HTTP://h:81/") +
+           HostNode("q", "ftp://h") + HostNode("r", "https://") + HostNode("s", "https://h/x")));
+  EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n", "o", "p"}));
   std::vector<std::string> dropped;
   for (const auto& node : list.GetDroppedNodes()) {
     dropped.push_back(node.nodeId);
     EXPECT_FALSE(node.reason.empty()) << node.host;
   }
-  EXPECT_EQ(dropped, (std::vector<std::string>{"a", "c", "d", "e", "f", "g", "h", "i", "j", "k"}));
+  EXPECT_EQ(dropped, (std::vector<std::string>{"a", "c", "d", "e", "f", "g", "h", "i", "j", "k",
+                                               "q", "r", "s"}));
   EXPECT_EQ(list.GetDroppedNodes()[0].host, "127.0.0.1:notaport");
 
   // Dropped nodes take no part in the weight rule: the others keep theirs.

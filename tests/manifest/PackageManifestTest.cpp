@@ -131,6 +131,39 @@ TEST(PackageManifestTest, ChecksumTextLengthMustMatchChunkCount) {
                ManifestParseException);
 }
 
+TEST(PackageManifestTest, Sha256sAreAnOptionalAttributeParsedStrictly) {
+  // 9 bytes in chunks of 4: three chunks, 3 x 64 digits.
+  const std::string crcs(24, '0');
+  const auto withSha = [&](const std::string& sha) {
+    return "<file path=\"a\" chunksize=\"4\" size=\"9\" checksums=\"" + crcs + "\" sha256=\"" +
+           sha + "\"/>";
+  };
+  std::string sha = std::string(64, '0') + std::string(64, 'f');
+  sha += "0123456789abcdef0123456789abcdef0123456789abcdef0123456789ABCDEF";
+  const auto files = ParsePackage(PackageWithFiles(withSha(sha))).GetFiles();
+  ASSERT_EQ(files[0]->GetSha256s().size(), 3u);
+  EXPECT_TRUE(files[0]->HasStrongHashes());
+  EXPECT_EQ(Sha256Hex(files[0]->GetSha256s()[0]), std::string(64, '0'));
+  EXPECT_EQ(Sha256Hex(files[0]->GetSha256s()[1]), std::string(64, 'f'));
+  EXPECT_EQ(files[0]->GetSha256s()[2][31], 0xef);
+
+  // Without it: the CRC-32 form as before, and no strong hashes (except for a
+  // file with no chunk, which has nothing to pin).
+  const auto old =
+      ParsePackage(PackageWithFiles(File("a", "4", "9", crcs) + File("e", "4", "0", "")))
+          .GetFiles();
+  EXPECT_TRUE(old[0]->GetSha256s().empty());
+  EXPECT_FALSE(old[0]->HasStrongHashes());
+  EXPECT_TRUE(old[1]->HasStrongHashes());
+
+  for (const std::string& bad :
+       {sha.substr(1), sha + "0", sha.substr(0, 128), std::string(), sha.substr(0, 191) + "g",
+        " " + sha.substr(1), sha.substr(0, 64) + "-" + sha.substr(65)}) {
+    SCOPED_TRACE(bad.size());
+    EXPECT_THROW(ParsePackage(PackageWithFiles(withSha(bad))), ManifestParseException);
+  }
+}
+
 TEST(PackageManifestTest, NumbersMustBePlainDecimals) {
   for (const char* size : {"-1", "+4", "4x", "0x10", "", "1e3", "18446744073709551616"}) {
     SCOPED_TRACE(size);

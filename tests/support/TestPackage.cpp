@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "velmo/file/Sha256Hasher.h"
+
 namespace velmo::test {
 
 void TestPackage::AddFile(const std::string& path, std::size_t size, unsigned seed) {
@@ -33,7 +35,16 @@ std::string TestPackage::ManifestXml() const {
   if (!run.empty()) xml << "  <run>" << run << "</run>\n";
   xml << "  <files>\n";
   for (const auto& [path, contents] : files) {
-    xml << "    <file>\n      <path>" << path << "</path>\n      <chunksize>" << chunkSize
+    xml << "    <file";
+    if (strongHashes) {
+      xml << " sha256=\"";
+      for (std::size_t offset = 0; offset < contents.size(); offset += chunkSize) {
+        const std::size_t length = std::min<std::size_t>(chunkSize, contents.size() - offset);
+        xml << Sha256Hex(Sha256Of(contents.data() + offset, length));
+      }
+      xml << '"';
+    }
+    xml << ">\n      <path>" << path << "</path>\n      <chunksize>" << chunkSize
         << "</chunksize>\n      <size>" << contents.size() << "</size>\n      <checksums>";
     for (std::size_t offset = 0; offset < contents.size(); offset += chunkSize) {
       const std::size_t length = std::min<std::size_t>(chunkSize, contents.size() - offset);

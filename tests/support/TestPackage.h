@@ -20,6 +20,7 @@ struct TestPackage {
   std::string name = "Test package";
   std::string run;  // relative path of the program, empty for none
   std::uint32_t chunkSize = 4096;
+  bool strongHashes = false;                 // the manifest pins each chunk by SHA-256 too
   std::map<std::string, std::string> files;  // relative path -> contents
 
   // Adds a file of `size` bytes whose contents depend on `seed`.

@@ -97,6 +97,14 @@ TEST_F(PublisherTest, EngineReadsWhatWasPublished) {
     for (std::size_t i = 0; i < sums.size(); ++i) {
       EXPECT_EQ(sums[i], SlowCrc32(content.substr(i * 1000, 1000))) << f->GetPath() << " #" << i;
     }
+    // Every chunk is pinned by its SHA-256 as well.
+    EXPECT_TRUE(f->HasStrongHashes()) << f->GetPath();
+    const auto strong = f->GetSha256s();
+    ASSERT_EQ(strong.size(), sums.size());
+    for (std::size_t i = 0; i < strong.size(); ++i) {
+      const std::string chunk = content.substr(i * 1000, 1000);
+      EXPECT_EQ(strong[i], Sha256Of(chunk.data(), chunk.size())) << f->GetPath() << " #" << i;
+    }
     EXPECT_EQ(ReadFile(dir_ / ("tree/packages/p1/game/1.0/" + f->GetPath())), content);
   }
   EXPECT_EQ(result.linkedFiles + result.copiedFiles, 3u);

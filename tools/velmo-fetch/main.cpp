@@ -56,11 +56,13 @@ std::string Usage(const velmo::EngineSettings& settings) {
          "Downloads one package with Velmo's transfer engine: fetches the package\n"
          "manifest from HOST (http://HOST/manifests/<package>/<version>.xml, or\n"
          "current.xml without --version) and the partner's node list\n"
-         "(http://HOST/nodes/<partner>.xml), then fetches every chunk from the download\n"
-         "nodes, verifies it against its CRC-32 and writes it into DIR. Chunks that are\n"
+         "(http://HOST/nodes/<partner>.xml; https:// for a HOST given as\n"
+         "https://HOST[:PORT]), then fetches every chunk from the download\n"
+         "nodes, verifies it against its CRC-32 (and SHA-256) and writes it into DIR. Chunks that "
+         "are\n"
          "already valid in DIR are not fetched again.\n"
          "\n"
-         "  --host HOST[:PORT]  manifest host (default: the build's own, " +
+         "  --host HOST[:PORT]  manifest host, or https://HOST[:PORT] (default: the build's own, " +
          std::string(velmo::build::kManifestHost) +
          ";\n"
          "                      with --resume: the host the transfer was started with)\n"

@@ -138,6 +138,7 @@ PublishedFile Scan(const fs::path& file, const std::string& relative, std::uint3
     out.size += static_cast<std::uint64_t>(got);
     out.checksums.push_back(
         static_cast<std::uint32_t>(libdeflate_crc32(0, buffer.data(), static_cast<size_t>(got))));
+    out.sha256s.push_back(Sha256Of(buffer.data(), static_cast<std::size_t>(got)));
     if (got < static_cast<std::streamsize>(chunkSize)) break;
   }
   if (in.bad()) {
@@ -218,7 +219,15 @@ std::string PackageManifestXml(const PackageOptions& options,
   if (!options.run.empty()) xml << "  <run>" << XmlEscape(options.run) << "</run>\n";
   xml << "  <files>\n";
   for (const PublishedFile& f : files) {
-    xml << "    <file>\n      <path>" << XmlEscape(f.path) << "</path>\n"
+    // The SHA-256s sit in an attribute, which readers that know only the
+    // CRC-32s pass over. A scan always has one per chunk.
+    xml << "    <file";
+    if (f.sha256s.size() == f.checksums.size()) {
+      xml << " sha256=\"";
+      for (const Sha256Digest& d : f.sha256s) xml << Sha256Hex(d);
+      xml << '"';
+    }
+    xml << ">\n      <path>" << XmlEscape(f.path) << "</path>\n"
         << "      <chunksize>" << options.chunkSize << "</chunksize>\n"
         << "      <size>" << f.size << "</size>\n      <checksums>";
     for (std::uint32_t c : f.checksums) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Signing.h"
+#include "velmo/file/Sha256Hasher.h"
 
 namespace velmo::publish {
 
@@ -34,6 +35,7 @@ struct PublishedFile {
   std::string path;  // relative, '/'-separated
   std::uint64_t size = 0;
   std::vector<std::uint32_t> checksums;
+  std::vector<velmo::Sha256Digest> sha256s;  // one per chunk, like checksums
 };
 
 struct PublishedPackage {
@@ -53,7 +55,7 @@ struct NodeSpec {
 // Parses "ID=HOST[:PORT][,path=/p/][,weight=N]".
 NodeSpec ParseNodeSpec(const std::string& text);
 
-// Scans the source, computes one CRC-32 per chunk, places the files below
+// Scans the source, computes one CRC-32 and one SHA-256 per chunk, places the files below
 // packages/<partner>/<package>/<version>/ and writes the manifest documents,
 // each atomically. A version is immutable: publishing it again with other
 // content is refused.

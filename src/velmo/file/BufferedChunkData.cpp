@@ -11,7 +11,7 @@
 namespace velmo {
 
 BufferedChunkData::BufferedChunkData(std::shared_ptr<SharedFile> file, std::uint64_t first,
-                                     std::uint64_t last, ChunkBuffer buffer)
+                                     std::uint64_t last, ChunkBuffer buffer, bool sha256)
     : BoundedFileData(first, last),
       file_(std::move(file)),
       buffer_(std::move(buffer)),
@@ -20,6 +20,7 @@ BufferedChunkData::BufferedChunkData(std::shared_ptr<SharedFile> file, std::uint
   CheckBounds(first, last);
   if (!file_) throw std::invalid_argument("BufferedChunkData needs a file");
   if (buffer_.Size() == 0) throw std::invalid_argument("BufferedChunkData needs a buffer");
+  if (sha256) sha_.emplace();
 }
 
 void BufferedChunkData::SetPosition(std::uint64_t offset) {
@@ -59,11 +60,17 @@ void BufferedChunkData::Rewind() {
   position_ = LowerBound();
   pieceStart_ = LowerBound();
   flushedCrc_ = 0;
+  if (sha_) sha_->Reset();
 }
 
 std::uint32_t BufferedChunkData::Crc32() const {
   return static_cast<std::uint32_t>(libdeflate_crc32(
       flushedCrc_, buffer_.Data(), static_cast<std::size_t>(position_ - pieceStart_)));
+}
+
+Sha256Digest BufferedChunkData::Sha256() const {
+  if (!sha_) throw std::logic_error("BufferedChunkData keeps no SHA-256");
+  return sha_->DigestWith(buffer_.Data(), static_cast<std::size_t>(position_ - pieceStart_));
 }
 
 void BufferedChunkData::Commit() {
@@ -77,6 +84,7 @@ void BufferedChunkData::Flush() {
   file_->WriteAt(pieceStart_, buffer_.Data(), static_cast<std::size_t>(size));
   flushedCrc_ = static_cast<std::uint32_t>(
       libdeflate_crc32(flushedCrc_, buffer_.Data(), static_cast<std::size_t>(size)));
+  if (sha_) sha_->Update(buffer_.Data(), static_cast<std::size_t>(size));
   pieceStart_ = position_;
 }
 

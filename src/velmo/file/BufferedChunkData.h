@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "velmo/file/BoundedFileData.h"
 #include "velmo/file/ChunkBufferPool.h"
+#include "velmo/file/Sha256Hasher.h"
 
 namespace velmo {
 
@@ -18,6 +20,8 @@ class SharedFile;
 // its bytes go to the file and the CRC-32 carries on from there, so memory
 // stays bounded whatever chunk size a manifest sets (such a chunk's bytes are
 // on disk before they are verified, and a bad one is simply written again).
+// With `sha256` set, a SHA-256 is kept beside the CRC-32 the same way; chunks
+// of manifests without strong hashes leave it off and pay nothing for it.
 //
 // Writes are accepted only in order from the current position; the position
 // can only go back to the first byte (Rewind). Used by one thread at a time,
@@ -25,7 +29,7 @@ class SharedFile;
 class BufferedChunkData : public BoundedFileData {
  public:
   BufferedChunkData(std::shared_ptr<SharedFile> file, std::uint64_t first, std::uint64_t last,
-                    ChunkBuffer buffer);
+                    ChunkBuffer buffer, bool sha256 = false);
 
   std::uint64_t GetPosition() override { return position_; }
   // Only LowerBound() (the same as Rewind) or the current position; anything
@@ -48,6 +52,10 @@ class BufferedChunkData : public BoundedFileData {
   bool Complete() const { return position_ == UpperBound() + 1; }
   // CRC-32 of the bytes taken so far.
   std::uint32_t Crc32() const;
+  // True when the SHA-256 is kept.
+  bool HasSha256() const { return sha_.has_value(); }
+  // SHA-256 of the bytes taken so far; std::logic_error when it is not kept.
+  Sha256Digest Sha256() const;
   // True when some bytes already went to the file before the check.
   bool Streamed() const { return pieceStart_ != LowerBound(); }
   // Writes the buffered bytes to the file; a FileException when it cannot.
@@ -62,9 +70,10 @@ class BufferedChunkData : public BoundedFileData {
 
   std::shared_ptr<SharedFile> file_;
   ChunkBuffer buffer_;
-  std::uint64_t position_;        // next byte to take
-  std::uint64_t pieceStart_;      // file offset of buffer_[0]
-  std::uint32_t flushedCrc_ = 0;  // CRC-32 of the bytes before pieceStart_
+  std::uint64_t position_;           // next byte to take
+  std::uint64_t pieceStart_;         // file offset of buffer_[0]
+  std::uint32_t flushedCrc_ = 0;     // CRC-32 of the bytes before pieceStart_
+  std::optional<Sha256Hasher> sha_;  // state after the bytes before pieceStart_
 };
 
 }  // namespace velmo

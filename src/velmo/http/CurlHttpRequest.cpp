@@ -1,5 +1,6 @@
 #include "velmo/http/CurlHttpRequest.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "velmo/http/HttpWriteCallback.h"
@@ -32,6 +33,22 @@ const CurlGlobal& Global() {
 
 // Touch it during static initialisation, while the process is still single-threaded.
 [[maybe_unused]] const bool kCurlInitialised = Global().ok();
+
+bool IsTlsFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace
 
@@ -103,9 +120,24 @@ void CurlHttpRequest::Configure() {
   // Timeouts must not raise signals in a multi-threaded process.
   curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
+  errorBuffer_[0] = '\0';
+  curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
+  // Certificates are always verified (libcurl's defaults, never turned off).
+  // A redirect never leaves TLS once a request has used it.
+  const bool tls = params_.url.compare(0, 8, "https://") == 0;
+  curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http,https");
+  // Test and development hook only: tests point this at their own CA so
+  // that nginx with a test certificate is trusted without touching the
+  // system store. It adds no way to skip verification.
+  const char* caFile = std::getenv("VELMO_CA_FILE");
+  caFile_ = caFile != nullptr ? caFile : "";
+  if (!caFile_.empty()) curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile_.c_str());
 }
 
 HttpRequestResult CurlHttpRequest::MapCurlCode(int code, long responseCode) {
+  // No secure connection could be made: for the caller, a connection that
+  // failed (another node may do better), with the reason in the message.
+  if (IsTlsFailure(static_cast<CURLcode>(code))) return HttpRequestResult::ConnectFailed;
   switch (code) {
     case CURLE_OK:
       return HttpRequestResult::Success;
@@ -165,7 +197,13 @@ HttpRequestStatus CurlHttpRequest::Execute() {
   performing_ = false;
   if (status_.result == HttpRequestResult::Running) {
     status_.result = MapCurlCode(code, status_.responseCode);
-    if (code != CURLE_OK) {
+    if (IsTlsFailure(code)) {
+      // Says which TLS check failed (unknown issuer, host name, ...).
+      status_.errorMessage = "TLS failure (libcurl error " +
+                             std::to_string(static_cast<int>(code)) + "): " +
+                             (errorBuffer_[0] != '\0' ? std::string(errorBuffer_)
+                                                      : std::string(curl_easy_strerror(code)));
+    } else if (code != CURLE_OK) {
       status_.errorMessage = "libcurl error " + std::to_string(static_cast<int>(code)) + " (HTTP " +
                              std::to_string(status_.responseCode) + ")";
     }

@@ -46,7 +46,9 @@ class CurlHttpRequest : public HttpRequest {
   std::mutex mutex_;
   HttpRequestStatus status_;
   curl_slist* headers_ = nullptr;
-  std::string range_;  // kept alive for the handle
+  std::string range_;                       // kept alive for the handle
+  std::string caFile_;                      // kept alive for the handle
+  char errorBuffer_[CURL_ERROR_SIZE] = {};  // libcurl's text for the last failure
 };
 
 }  // namespace velmo

@@ -23,6 +23,11 @@ std::uint32_t ChunkCount(std::uint64_t size, std::uint32_t chunkSize) {
 
 std::uint32_t FileManifest::GetChunkCount() const { return ChunkCount(GetSize(), GetChunkSize()); }
 
+bool FileManifest::HasStrongHashes() const {
+  const std::uint32_t count = GetChunkCount();
+  return count == 0 || GetSha256s().size() == count;
+}
+
 bool IsContainedRelativePath(const std::string& path) {
   if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos) {
     return false;

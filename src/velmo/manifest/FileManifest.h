@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/manifest/InputManifest.h"
 
 namespace velmo {
@@ -11,7 +12,10 @@ namespace velmo {
 // One file of a package: where it goes below the transfer's destination
 // folder, how big it is, and the CRC-32 of each of its chunks. Chunk i covers
 // bytes [i * chunkSize, min((i + 1) * chunkSize, size)); only the last chunk
-// may be shorter. Filled once by Parse, then shared read-only between threads.
+// may be shorter. A manifest may also carry a SHA-256 per chunk, which pins
+// the bytes against anyone who can choose them (four chosen bytes restore any
+// CRC-32); where it does, a chunk counts only when both match. Filled once by Parse, then shared
+// read-only between threads.
 class FileManifest : public InputManifest {
  public:
   ~FileManifest() override = default;
@@ -20,10 +24,11 @@ class FileManifest : public InputManifest {
   virtual std::uint32_t GetChunkSize() const = 0;
   virtual std::uint64_t GetSize() const = 0;
   virtual std::vector<std::uint32_t> GetChecksums() const = 0;
-  // True when every chunk is also pinned by a SHA-256 (64 hexadecimal digits
-  // per chunk in the "sha256" field). Trusted downloads require it: a CRC-32
-  // is no defence against someone who chooses the bytes.
-  virtual bool HasStrongHashes() const { return false; }
+  // One SHA-256 per chunk, or none when the manifest carries none.
+  virtual std::vector<Sha256Digest> GetSha256s() const { return {}; }
+
+  // True when every chunk has a SHA-256 (so also for a file without chunks).
+  bool HasStrongHashes() const;
 
   // Number of chunks, 0 when the chunk size is 0. Throws
   // ManifestOverflowException when the count does not fit in 32 bits.

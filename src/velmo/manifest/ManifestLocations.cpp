@@ -3,6 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/URI.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "velmo/manifest/ManifestExceptions.h"
@@ -54,6 +55,22 @@ void CheckAuthority(const std::string& authority) {
 
 }  // namespace
 
+HostAddress SplitHostScheme(const std::string& host) {
+  for (const char* scheme : {"https", "http"}) {
+    const std::size_t length = std::strlen(scheme);
+    if (host.size() < length + 3 || host.compare(length, 3, "://") != 0) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < length; ++i) {
+      same = same && std::tolower(static_cast<unsigned char>(host[i])) == scheme[i];
+    }
+    if (!same) continue;
+    std::string authority = host.substr(length + 3);
+    if (!authority.empty() && authority.back() == '/') authority.pop_back();
+    return HostAddress{scheme, std::move(authority)};
+  }
+  return HostAddress{"http", host};
+}
+
 std::string PackageManifestPath(const std::string& packageKey) {
   if (packageKey.find('/') == std::string::npos) {
     return "/manifests/" + packageKey + "/current.xml";
@@ -80,14 +97,15 @@ std::string EncodeManifestPath(const std::string& path) {
 }
 
 std::string ComposeManifestUrl(const std::string& host, const std::string& path) {
-  CheckAuthority(host);
+  const HostAddress address = SplitHostScheme(host);
+  CheckAuthority(address.authority);
   // The path is encoded here and not handed to the URI library: its path
   // setter decodes percent sequences (a key holding "%41" would turn into "A")
   // and its encoder escapes more characters than the server's URL forms use.
   try {
     Poco::URI uri;
-    uri.setScheme("http");
-    uri.setAuthority(host);
+    uri.setScheme(address.scheme);
+    uri.setAuthority(address.authority);
     return uri.getScheme() + "://" + uri.getAuthority() + EncodeManifestPath(path);
   } catch (const Poco::Exception&) {
     throw ManifestLocatorException();

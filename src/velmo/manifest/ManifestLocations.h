@@ -22,8 +22,19 @@ std::string NodeListPath(const std::string& partnerId);
 // the slash included, stays.
 std::string EncodeManifestPath(const std::string& path);
 
-// "http://" + authority + encoded path, the authority composed by the URI
-// library (so the host is lower-cased and the default port 80 is left out).
+// A host as configured for the manifest server or a node: "HOST[:PORT]" means
+// plain HTTP; "http://HOST[:PORT]" and "https://HOST[:PORT]" (the scheme in
+// any case, one trailing "/" allowed) say which. Anything else is taken as an
+// authority of its own, for the caller to accept or refuse.
+struct HostAddress {
+  std::string scheme;  // "http" or "https"
+  std::string authority;
+};
+HostAddress SplitHostScheme(const std::string& host);
+
+// scheme + "://" + authority + encoded path, for a host as SplitHostScheme
+// reads it; the authority is composed by the URI library (so the host is
+// lower-cased and the scheme's default port is left out).
 std::string ComposeManifestUrl(const std::string& host, const std::string& path);
 
 inline std::string PackageManifestUrl(const std::string& host, const std::string& packageKey) {

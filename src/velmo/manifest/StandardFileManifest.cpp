@@ -22,6 +22,25 @@ int HexDigit(char c) {
   return -1;
 }
 
+// One digest per 64 digits; the length must be 64 times the chunk count. A
+// present but empty text is refused for a file with chunks: a document that
+// names the field means to pin every chunk.
+std::vector<Sha256Digest> ParseSha256s(const std::string& text, std::uint32_t count) {
+  if (text.size() != static_cast<std::uint64_t>(count) * 64) {
+    throw ManifestParseException("sha256 text does not match the chunk count");
+  }
+  std::vector<Sha256Digest> digests(count);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]);
+    const int low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) {
+      throw ManifestParseException("sha256 text holds a non-hexadecimal digit");
+    }
+    digests[i / 64][(i % 64) / 2] = static_cast<std::uint8_t>((high << 4) | low);
+  }
+  return digests;
+}
+
 }  // namespace
 
 void StandardFileManifest::Parse(const boost::property_tree::ptree& tree) {
@@ -67,21 +86,14 @@ void StandardFileManifest::Parse(const boost::property_tree::ptree& tree) {
     checksums.push_back(value);
   }
 
-  // A "sha256" field of the right length and digits marks the strong hashes
-  // as present; the chunk checks read the digits themselves. A file without
-  // chunks has nothing to pin.
-  const auto strong = OptionalField(tree, "sha256");
-  bool hasStrongHashes =
-      count == 0 || (strong && strong->size() == static_cast<std::uint64_t>(count) * 64);
-  for (std::size_t i = 0; strong && hasStrongHashes && i < strong->size(); ++i) {
-    hasStrongHashes = HexDigit((*strong)[i]) >= 0;
-  }
+  std::vector<Sha256Digest> sha256s;
+  if (const auto strong = OptionalField(tree, "sha256")) sha256s = ParseSha256s(*strong, count);
 
   path_ = std::move(path);
   chunkSize_ = chunkSize;
   size_ = size;
   checksums_ = std::move(checksums);
-  hasStrongHashes_ = hasStrongHashes;
+  sha256s_ = std::move(sha256s);
 }
 
 }  // namespace velmo

@@ -6,11 +6,15 @@
 #include <algorithm>
 
 #include "velmo/manifest/ManifestExceptions.h"
+#include "velmo/manifest/ManifestLocations.h"
 #include "velmo/manifest/StandardNodeManifest.h"
 
 namespace velmo {
 
-std::string StandardNodeListManifest::UnusableHostReason(const std::string& host) {
+std::string StandardNodeListManifest::UnusableHostReason(const std::string& node) {
+  // "https://" (or "http://") before the host says how to reach the node.
+  const HostAddress address = SplitHostScheme(node);
+  const std::string& host = address.authority;
   // The URI reader would quietly cut the host at these and send the request
   // somewhere else than the document says.
   for (const char c : host) {
@@ -22,7 +26,7 @@ std::string StandardNodeListManifest::UnusableHostReason(const std::string& host
   // Request URLs are built from the host the same way: what fails here would
   // fail every request drawn for the node.
   try {
-    Poco::URI uri("http", host, "/");
+    Poco::URI uri(address.scheme, host, "/");
     if (uri.getHost().empty()) return "the host names no machine";
   } catch (const Poco::Exception& e) {
     return e.displayText();

@@ -21,8 +21,9 @@ class StandardNodeListManifest : public NodeListManifest {
   NodeManifestList GetNodes() const override { return nodes_; }
   std::vector<DroppedNode> GetDroppedNodes() const override { return dropped_; }
 
-  // Why `host` cannot address a node, or empty when it can.
-  static std::string UnusableHostReason(const std::string& host);
+  // Why `node` (a Host value: "HOST[:PORT]", or with "http://" or
+  // "https://" before it) cannot address a node, or empty when it can.
+  static std::string UnusableHostReason(const std::string& node);
 
  private:
   NodeManifestList nodes_;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "velmo/manifest/ManifestLocations.h"
+
 namespace velmo {
 namespace {
 
@@ -25,7 +27,10 @@ std::string OptimizedRequestParams::ToUrl() const {
     throw std::invalid_argument(
         "OptimizedRequestParams::ToUrl invoked with no SelectedNode or no ChunkData");
   }
-  Poco::URI uri("http", SelectedNode->GetHost(), SelectedNode->GetPath());
+  // A node's host may name its scheme ("https://host:port"); without one the
+  // node speaks plain HTTP, as every node list before TLS did.
+  const HostAddress address = SplitHostScheme(SelectedNode->GetHost());
+  Poco::URI uri(address.scheme, address.authority, SelectedNode->GetPath());
   uri.resolve(RelativeReference(transferParams.partnerId + "/"));
   uri.resolve(RelativeReference(transferParams.packageId + "/"));
   uri.resolve(RelativeReference(transferParams.versionId + "/"));

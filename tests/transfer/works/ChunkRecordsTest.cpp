@@ -15,9 +15,10 @@ namespace velmo {
 namespace {
 
 std::shared_ptr<NodeListManifest> Nodes(const std::string& path) {
-  std::istringstream xml("<ArrayOfNodeInfo><NodeInfo NodeId=\"a\" Host=\"h:81\" Path=\"" + path +
-                         "\" Weight=\"1\"/><NodeInfo NodeId=\"b\" Host=\"g\" Weight=\"1\"/>"
-                         "</ArrayOfNodeInfo>");
+  std::istringstream xml(
+      "<ArrayOfNodeInfo><NodeInfo NodeId=\"a\" Host=\"h:81\" Path=\"" + path +
+      "\" Weight=\"1\"/><NodeInfo NodeId=\"b\" Host=\"https://t:8443\" Weight=\"1\"/>"
+      "</ArrayOfNodeInfo>");
   boost::property_tree::ptree tree;
   ReadXmlManifest(xml, tree);
   auto list = std::make_shared<StandardNodeListManifest>();
@@ -36,6 +37,11 @@ TEST(ChunkRecordsTest, ChecksumFailureMessageNamesTheChunk) {
   const ChecksumStatusData data(0xdef0, chunk);
   EXPECT_EQ(data.GetMessage(), "error|6|2500000|2097152|1000|402848|206|1|127.0.0.1|abc|def0");
   EXPECT_EQ(data.ToTransferError(), TransferError::ChecksumMismatch);
+  EXPECT_EQ(data.GetCause(),
+            "bin/app bytes 2097152-2499999 from 127.0.0.1: CRC-32 def0, expected abc");
+  // Bytes that kept the CRC-32 but not the SHA-256 say so.
+  EXPECT_EQ(ChecksumStatusData(0xabc, chunk, true).GetCause(),
+            "bin/app bytes 2097152-2499999 from 127.0.0.1: SHA-256 mismatch (CRC-32 matches)");
   // Later attempts do not change what was reported.
   chunk->badNodeCount = 2;
   EXPECT_EQ(data.GetMessage(), "error|6|2500000|2097152|1000|402848|206|1|127.0.0.1|abc|def0");
@@ -67,6 +73,10 @@ TEST(ChunkRecordsTest, UrlsAndRangesOfARequest) {
   // Characters that would start a query, a fragment or a scheme stay in the path.
   params.filePath = "c:x/a#b?c%d";
   EXPECT_EQ(params.ToUrl(), "http://h:81/packages/p/g/v%201/c:x/a%23b%3Fc%25d");
+  // A node whose host names https is asked over TLS.
+  params.SelectedNode = params.candidates[1];
+  EXPECT_EQ(params.ToUrl(), "https://t:8443/packages/p/g/v%201/c:x/a%23b%3Fc%25d");
+  params.SelectedNode = params.candidates[0];
   params.connectTimeout = 3;
   params.timeout = 20;
   const HttpRequestParams request = params.ToRequestParams(nullptr);

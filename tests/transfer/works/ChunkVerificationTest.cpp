@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/Crc32Forgery.h"
 #include "support/TempDir.h"
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/ChunkBufferPool.h"
@@ -83,17 +84,21 @@ class ChunkVerificationTest : public ::testing::Test {
  protected:
   // A 64-byte file (created now, or holding `existing`) with one chunk of
   // bytes 16..47 that should hold `expected`.
-  void MakeChunk(const std::string& expected, const std::string& existing = "") {
+  void MakeChunk(const std::string& expected, const std::string& existing = "",
+                 bool sha256 = false) {
     if (!existing.empty()) std::ofstream(dir_ / "f.bin", std::ios::binary) << existing;
     fileData_ = std::make_shared<TransferSharedFileData>("f.bin", 64);
     fileData_->file = files_.OpenFile(dir_.path(), "f.bin", FileOpenMode::OpenOrCreate, 0, 63);
     fileData_->created = fileData_->file->Allocate(64);
-    chunk_ = std::make_shared<TransferSharedMapData>(fileData_, 16, 47, Crc(expected), progress_);
+    std::optional<Sha256Digest> strong;
+    if (sha256) strong = Sha256Of(expected.data(), expected.size());
+    chunk_ = std::make_shared<TransferSharedMapData>(fileData_, 16, 47, Crc(expected), progress_,
+                                                     strong);
   }
   void Receive(const std::string& bytes) {
     if (!chunk_->received) {
-      chunk_->received =
-          std::make_shared<BufferedChunkData>(fileData_->file, 16, 47, pool_.Acquire(32));
+      chunk_->received = std::make_shared<BufferedChunkData>(
+          fileData_->file, 16, 47, pool_.Acquire(32), chunk_->NeedsSha256());
     }
     chunk_->received->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     chunk_->fileProgressBytes += bytes.size();
@@ -179,6 +184,51 @@ TEST_F(ChunkVerificationTest, ACreatedFileIsNotReadAndAnEarlierRunsBytesAreReadB
   fileData_->file->WriteAt(20, "X", 1);
   chunk_->verified = false;
   EXPECT_EQ(Verify().result, WorkResult::Error);
+}
+
+TEST_F(ChunkVerificationTest, AForgeryKeepingTheCrc32FailsTheSha256AndIsNeverWritten) {
+  const std::string good = "the thirty-two bytes of a chunk.";
+  ASSERT_EQ(good.size(), 32u);
+  const std::string forged = test::ForgeKeepingCrc32(good, 8);
+  ASSERT_NE(forged, good);
+  ASSERT_EQ(Crc(forged), Crc(good));
+
+  MakeChunk(good, "", true);
+  chunk_->nodeIndex = 1;
+  chunk_->lastLease = 3;
+  Receive(forged);
+  const WorkStatus failed = Verify();
+  EXPECT_EQ(failed.result, WorkResult::Error);
+  const auto data = std::dynamic_pointer_cast<ChecksumStatusData>(failed.data);
+  ASSERT_TRUE(data);
+  EXPECT_NE(data->GetCause().find("SHA-256 mismatch"), std::string::npos) << data->GetCause();
+  EXPECT_EQ(Disk(), std::string(64, '\0'));
+  EXPECT_EQ(chunk_->badNodeMask, 1u << 1);  // blamed like any wrong bytes
+  ASSERT_EQ(optimizer_.blamed.size(), 1u);
+  EXPECT_EQ(progress_->progress, 0u);
+  EXPECT_EQ(progress_->verified, 0u);
+
+  // The real bytes from another node pass both checks.
+  chunk_->nodeIndex = 0;
+  Receive(good);
+  EXPECT_EQ(Verify().result, WorkResult::Success);
+  EXPECT_EQ(Disk().substr(16, 32), good);
+  EXPECT_EQ(progress_->verified, 32u);
+}
+
+TEST_F(ChunkVerificationTest, AnEarlierRunsBytesMustMatchTheSha256Too) {
+  const std::string good(32, 'w');
+  const std::string forged = test::ForgeKeepingCrc32(good);
+  MakeChunk(good, std::string(16, 'a') + forged + std::string(16, 'b'), true);
+  ASSERT_FALSE(fileData_->created);
+  const WorkStatus failed = Verify();
+  EXPECT_EQ(failed.result, WorkResult::Error);
+  EXPECT_EQ(progress_->verified, 0u);
+  EXPECT_EQ(chunk_->badNodeMask, 0u);  // left by an earlier run: no node to blame
+
+  fileData_->file->WriteAt(16, good.data(), good.size());
+  EXPECT_EQ(Verify().result, WorkResult::Success);
+  EXPECT_EQ(progress_->verified, 32u);
 }
 
 }  // namespace

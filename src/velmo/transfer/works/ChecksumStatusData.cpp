@@ -11,7 +11,8 @@ void ChecksumStatusData::Describe(boost::property_tree::ptree& out) const {
 }
 
 ChecksumStatusData::ChecksumStatusData(std::uint32_t actualChecksum,
-                                       std::shared_ptr<TransferSharedMapData> chunk)
+                                       std::shared_ptr<TransferSharedMapData> chunk,
+                                       bool sha256Mismatch)
     : actualChecksum_(actualChecksum), chunk_(std::move(chunk)) {
   const TransferSharedMapData& c = *chunk_;
   const auto s = [](auto value) { return std::to_string(value); };
@@ -21,8 +22,10 @@ ChecksumStatusData::ChecksumStatusData(std::uint32_t actualChecksum,
              s(c.badNodeCount) + "|" + c.lastStatus.primaryIp + "|" +
              HexChecksum(c.expectedChecksum) + "|" + HexChecksum(actualChecksum_);
   cause_ = c.fileData->filePath + " bytes " + s(c.lowerBound) + "-" + s(c.upperBound) +
-           (c.lastStatus.primaryIp.empty() ? "" : " from " + c.lastStatus.primaryIp) + ": CRC-32 " +
-           HexChecksum(actualChecksum_) + ", expected " + HexChecksum(c.expectedChecksum);
+           (c.lastStatus.primaryIp.empty() ? "" : " from " + c.lastStatus.primaryIp) +
+           (sha256Mismatch ? std::string(": SHA-256 mismatch (CRC-32 matches)")
+                           : ": CRC-32 " + HexChecksum(actualChecksum_) + ", expected " +
+                                 HexChecksum(c.expectedChecksum));
 }
 
 }  // namespace velmo

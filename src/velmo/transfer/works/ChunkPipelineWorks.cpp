@@ -92,10 +92,11 @@ TransferSingleChunkWork::TransferSingleChunkWork(
 std::shared_ptr<TransferSingleChunkWork> TransferSingleChunkWork::Create(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedFileData> file, std::uint64_t lowerBound,
-    std::uint64_t upperBound, std::uint32_t expectedChecksum) {
-  auto chunk = std::make_shared<TransferSharedMapData>(std::move(file), lowerBound, upperBound,
-                                                       expectedChecksum,
-                                                       workInterface->GetProgressUpdater());
+    std::uint64_t upperBound, std::uint32_t expectedChecksum,
+    std::optional<Sha256Digest> expectedSha256) {
+  auto chunk = std::make_shared<TransferSharedMapData>(
+      std::move(file), lowerBound, upperBound, expectedChecksum,
+      workInterface->GetProgressUpdater(), expectedSha256);
   auto work = std::make_shared<TransferSingleChunkWork>(workInterface, chunk);
   work->AddChild(ConditionalTransferChunkWork::Create(workInterface, chunk));
   work->AddChild(std::make_shared<ReleaseChunkMapWork>(workInterface, chunk));

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/ChunkBufferPool.h"
 #include "velmo/file/FileException.h"
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/manifest/NodeListManifest.h"
 #include "velmo/manifest/NodeManifest.h"
@@ -31,8 +33,10 @@
 namespace velmo {
 namespace {
 
-// CRC-32 of the chunk's bytes in its file, read in buffer-sized pieces.
-std::uint32_t ReadChecksum(TransferSharedMapData& chunk, const TransferBehavior& behavior) {
+// CRC-32 of the chunk's bytes in its file, read in buffer-sized pieces; when
+// `sha` is given, the same bytes also go into it.
+std::uint32_t ReadChecksum(TransferSharedMapData& chunk, const TransferBehavior& behavior,
+                           Sha256Hasher* sha) {
   const std::shared_ptr<SharedFile> file = chunk.fileData->file;
   if (!file) throw FileInvalidMapException();
   ChunkBuffer buffer = AcquireChunkBuffer(behavior, chunk.Size());
@@ -42,6 +46,7 @@ std::uint32_t ReadChecksum(TransferSharedMapData& chunk, const TransferBehavior&
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer.Size(), chunk.upperBound - at + 1));
     const std::size_t got = file->ReadAt(at, buffer.Data(), n);
     crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, buffer.Data(), got));
+    if (sha) sha->Update(buffer.Data(), got);
     if (got < n) break;  // the file is shorter: the checksum cannot match
     at += n;
   }
@@ -97,11 +102,14 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
     }
     std::uint32_t actual = 0;
     bool fromNetwork = false;
+    bool sha256Mismatch = false;  // the CRC-32 matched, the SHA-256 did not
     if (chunk.received) {
       // Bytes of a request: checked in memory, written only when they match.
       fromNetwork = true;
       actual = chunk.received->Crc32();
-      if (chunk.received->Complete() && actual == chunk.expectedChecksum) {
+      const bool crcGood = chunk.received->Complete() && actual == chunk.expectedChecksum;
+      sha256Mismatch = crcGood && !chunk.Sha256Matches(*chunk.received);
+      if (crcGood && !sha256Mismatch) {
         if (!chunk.CommitVerified(*chunk.received)) chunk.SettleProgress();
         chunk.received.reset();  // the buffer goes back to the pool at once
         if (auto tail = workInterface->GetTailTracker()) tail->Verified(chunk);
@@ -109,8 +117,12 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
       }
     } else if (!chunk.fileData->created) {
       // What an earlier run left in the file.
-      actual = ReadChecksum(chunk, workInterface->GetBehavior());
-      if (actual == chunk.expectedChecksum) {
+      std::optional<Sha256Hasher> sha;
+      if (chunk.NeedsSha256()) sha.emplace();
+      actual = ReadChecksum(chunk, workInterface->GetBehavior(), sha ? &*sha : nullptr);
+      sha256Mismatch =
+          actual == chunk.expectedChecksum && sha && sha->Digest() != *chunk.expectedSha256;
+      if (actual == chunk.expectedChecksum && !sha256Mismatch) {
         {
           std::lock_guard<std::mutex> lock(chunk.commitMutex);
           chunk.CountVerified();
@@ -146,7 +158,8 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
         nodes[index]->GetStatistics()->CountChecksumFailure();
       }
     }
-    return WorkStatus(WorkResult::Error, std::make_shared<ChecksumStatusData>(actual, chunk_));
+    return WorkStatus(WorkResult::Error,
+                      std::make_shared<ChecksumStatusData>(actual, chunk_, sha256Mismatch));
   } catch (...) {
     return FileFailureStatus();
   }

@@ -113,7 +113,8 @@ LazyTransferMultipleChunksWork::LazyTransferMultipleChunksWork(
       LazyParallelWork(nullptr, CapacityFor(*this->workInterface)),
       manifest_(std::move(manifest)),
       file_(std::move(file)),
-      checksums_(manifest_->GetChecksums()) {
+      checksums_(manifest_->GetChecksums()),
+      sha256s_(manifest_->GetSha256s()) {
   ObserveByWorkLog(*this, *this->workInterface);
 }
 
@@ -128,8 +129,10 @@ std::shared_ptr<Work> LazyTransferMultipleChunksWork::GetNextWork() {
   const std::uint64_t chunkSize = manifest_->GetChunkSize();
   const std::uint64_t lower = i * chunkSize;
   const std::uint64_t upper = std::min((i + 1) * chunkSize, file_->fileSize) - 1;
+  std::optional<Sha256Digest> sha256;
+  if (i < sha256s_.size()) sha256 = sha256s_[static_cast<std::size_t>(i)];
   auto work = TransferSingleChunkWork::Create(workInterface, file_, lower, upper,
-                                              checksums_[static_cast<std::size_t>(i)]);
+                                              checksums_[static_cast<std::size_t>(i)], sha256);
   std::lock_guard<std::mutex> lock(producedMutex_);
   produced_.push_back(work);
   return work;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/work/LazyParallelWork.h"
 
@@ -32,6 +33,7 @@ class LazyTransferMultipleChunksWork : public TransferWork, public LazyParallelW
   std::shared_ptr<const FileManifest> manifest_;
   std::shared_ptr<TransferSharedFileData> file_;
   std::vector<std::uint32_t> checksums_;
+  std::vector<Sha256Digest> sha256s_;  // empty, or one per chunk
   std::mutex producedMutex_;
   std::vector<std::weak_ptr<TransferSingleChunkWork>> produced_;  // guarded by producedMutex_
 };

@@ -115,7 +115,7 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   if (!chunk.received) {
     chunk.received = std::make_shared<BufferedChunkData>(
         file, chunk.lowerBound, chunk.upperBound,
-        AcquireChunkBuffer(workInterface->GetBehavior(), chunk.Size()));
+        AcquireChunkBuffer(workInterface->GetBehavior(), chunk.Size()), chunk.NeedsSha256());
   }
   const TransferBehavior& behavior = workInterface->GetBehavior();
   params_.freeRetry = false;

@@ -104,7 +104,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
   // Into a buffer of its own: the chunk's receive buffer belongs to the
   // first request. Its bytes count as downloaded, not as the chunk's progress.
   BufferedChunkData bytes(file, target.lowerBound, target.upperBound,
-                          AcquireChunkBuffer(behavior, target.Size()));
+                          AcquireChunkBuffer(behavior, target.Size()), target.NeedsSha256());
   auto data = std::shared_ptr<BufferedChunkData>(&bytes, [](BufferedChunkData*) {});
   HttpBoundedFileDataWriter writer(data);
   const std::shared_ptr<HttpRequest> request =
@@ -137,7 +137,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
 
   bool won = false;
   std::uint64_t wasted = status.bytes;
-  const bool good = bytes.Complete() && bytes.Crc32() == target.expectedChecksum;
+  const bool good = target.Matches(bytes);
   if (status.result == HttpRequestResult::Success && !good) {
     behavior.optimizer->ReportChecksumFailure(params, status.bytes,
                                               static_cast<std::int32_t>(elapsed));

@@ -17,10 +17,12 @@ std::string HexChecksum(std::uint32_t value) {
 TransferSharedMapData::TransferSharedMapData(std::shared_ptr<TransferSharedFileData> fileData,
                                              std::uint64_t lowerBound, std::uint64_t upperBound,
                                              std::uint32_t expectedChecksum,
-                                             std::shared_ptr<TransferProgressUpdater> progress)
+                                             std::shared_ptr<TransferProgressUpdater> progress,
+                                             std::optional<Sha256Digest> expectedSha256)
     : ChunkBounds{lowerBound, upperBound},
       fileData(std::move(fileData)),
       expectedChecksum(expectedChecksum),
+      expectedSha256(expectedSha256),
       progress(std::move(progress)),
       position(lowerBound) {}
 
@@ -29,7 +31,17 @@ void TransferSharedMapData::Describe(boost::property_tree::ptree& out) const {
   out.put("lowerBound", lowerBound);
   out.put("upperBound", upperBound);
   out.put("expectedChecksum", HexChecksum(expectedChecksum));
+  if (expectedSha256) out.put("expectedSha256", Sha256Hex(*expectedSha256));
   out.put("fileProgressBytes", fileProgressBytes.load());
+}
+
+bool TransferSharedMapData::Sha256Matches(const BufferedChunkData& bytes) const {
+  if (!expectedSha256) return true;
+  return bytes.HasSha256() && bytes.Sha256() == *expectedSha256;
+}
+
+bool TransferSharedMapData::Matches(const BufferedChunkData& bytes) const {
+  return bytes.Complete() && bytes.Crc32() == expectedChecksum && Sha256Matches(bytes);
 }
 
 bool TransferSharedMapData::CommitVerified(BufferedChunkData& bytes) {

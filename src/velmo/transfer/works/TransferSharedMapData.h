@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/http/HttpRequestStatus.h"
 #include "velmo/optimizer/ChunkBounds.h"
 #include "velmo/transfer/works/TransferSharedFileData.h"
@@ -25,15 +27,24 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
  public:
   TransferSharedMapData(std::shared_ptr<TransferSharedFileData> fileData, std::uint64_t lowerBound,
                         std::uint64_t upperBound, std::uint32_t expectedChecksum,
-                        std::shared_ptr<TransferProgressUpdater> progress);
+                        std::shared_ptr<TransferProgressUpdater> progress,
+                        std::optional<Sha256Digest> expectedSha256 = std::nullopt);
   TransferSharedMapData(const TransferSharedMapData&) = delete;
   TransferSharedMapData& operator=(const TransferSharedMapData&) = delete;
 
   // The file's keys, then "lowerBound", "upperBound", "expectedChecksum" (hex)
-  // and "fileProgressBytes".
+  // and "fileProgressBytes", and "expectedSha256" (hex) when the chunk has one.
   void Describe(boost::property_tree::ptree& out) const override;
 
   std::uint64_t Size() const { return upperBound - lowerBound + 1; }
+  // True when a copy of the chunk must also match a SHA-256, so its bytes
+  // are to be hashed as they arrive.
+  bool NeedsSha256() const { return expectedSha256.has_value(); }
+  // True when the chunk has no SHA-256, or `bytes` kept one equal to it. A
+  // copy that kept none cannot prove anything and does not match.
+  bool Sha256Matches(const BufferedChunkData& bytes) const;
+  // The whole chunk, with its CRC-32 and (where the chunk has one) SHA-256.
+  bool Matches(const BufferedChunkData& bytes) const;
   // Back to the chunk's first byte with none of its bytes counted as progress
   // and none received, so that a repeated request starts clean.
   void Rewind();
@@ -51,6 +62,7 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
 
   const std::shared_ptr<TransferSharedFileData> fileData;
   const std::uint32_t expectedChecksum;
+  const std::optional<Sha256Digest> expectedSha256;
   // The bytes of the latest request, held until they are verified.
   std::shared_ptr<BufferedChunkData> received;
   const std::shared_ptr<TransferProgressUpdater> progress;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/work/SequentialWork.h"
 
@@ -18,7 +20,8 @@ class TransferSingleChunkWork : public TransferWork, public SequentialWork {
   static std::shared_ptr<TransferSingleChunkWork> Create(
       std::shared_ptr<TransferWorkInterface> workInterface,
       std::shared_ptr<TransferSharedFileData> file, std::uint64_t lowerBound,
-      std::uint64_t upperBound, std::uint32_t expectedChecksum);
+      std::uint64_t upperBound, std::uint32_t expectedChecksum,
+      std::optional<Sha256Digest> expectedSha256 = std::nullopt);
   TransferSingleChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
                           std::shared_ptr<TransferSharedMapData> chunk);
   void Describe(boost::property_tree::ptree& out) const override;
