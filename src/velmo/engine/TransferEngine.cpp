@@ -1,5 +1,6 @@
 #include "velmo/engine/TransferEngine.h"
 
+#include "velmo/engine/UnspecifiedVersion.h"
 #include "velmo/transfer/Transfer.h"
 
 namespace velmo {
@@ -48,10 +49,11 @@ TransferEngine::~TransferEngine() {
 TransferStatus UnknownTransferStatus(const std::string& transferId, TransferError error) {
   TransferStatus status;
   status.transferId = transferId;
-  status.partnerId = "?";
-  status.packageId = "?";
-  status.versionId = "?";
-  status.destPath = "?";
+  // The placeholder every identifier of a fresh TransferParams holds.
+  status.partnerId = UnspecifiedVersion;
+  status.packageId = UnspecifiedVersion;
+  status.versionId = UnspecifiedVersion;
+  status.destPath = UnspecifiedVersion;
   status.state = TransferState::Invalid;
   status.error = error;
   status.retryable = false;
