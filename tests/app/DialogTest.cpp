@@ -331,6 +331,8 @@ TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
   EXPECT_EQ(Dialog::ErrorText(2), messages::kConnectionError);
   EXPECT_EQ(Dialog::ErrorText(7), messages::kDiskWrite);
   EXPECT_EQ(Dialog::ErrorText(6), messages::UnexpectedError());
+  EXPECT_EQ(Dialog::ErrorText(TransferError::FileAccessError), messages::kDiskWrite);
+  EXPECT_EQ(Dialog::ErrorText(TransferError::InsufficientDiskSpace), messages::kDiskFull);
 }
 
 TEST_F(DialogRulesTest, NothingHappensOnceTheWindowHasClosed) {

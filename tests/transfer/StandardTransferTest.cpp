@@ -16,8 +16,13 @@
 #include "velmo/manifest/StandardNodeListManifest.h"
 #include "velmo/manifest/StandardPackageManifest.h"
 #include "velmo/manifest/XmlManifestReader.h"
+#include "velmo/telemetry/JsonWriter.h"
+#include "velmo/telemetry/LogLevel.h"
+#include "velmo/telemetry/TrackEventWork.h"
+#include "velmo/telemetry/WorkLogManager.h"
 #include "velmo/transfer/StoredTransfer.h"
 #include "velmo/transfer/TransferErrorData.h"
+#include "velmo/transfer/TransferOutcome.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
 #include "velmo/transfer/TransferWorkflowFactory.h"
 #include "velmo/transfer/works/NodeListStatusData.h"
@@ -81,6 +86,50 @@ class FakeWorkflowFactory : public TransferWorkflowFactory {
     return made.back();
   }
   std::vector<std::shared_ptr<FakeWorkflow>> made;
+};
+
+// Keeps the state changes a transfer logs, as "from->to", and their level.
+class StateChangeLog : public WorkLogManager {
+ public:
+  StateChangeLog() : WorkLogManager(0xFFFFFFFFu, "logs", nullptr, 1) {}
+  ~StateChangeLog() override { JoinWorkManager(); }
+  class Record : public TrackEventWork {
+   public:
+    using TrackEventWork::TrackEventWork;
+    void Describe(boost::property_tree::ptree&) const override {}
+    void Reset() override {}
+    WorkStatus ExecuteTask() override { return WorkStatus(WorkResult::Success, nullptr); }
+  };
+  std::shared_ptr<TrackEventWork> CreateEvent(std::int32_t level) override {
+    return std::make_shared<Record>(level);
+  }
+  void Submit(std::shared_ptr<SimpleWork> work) override {
+    auto record = std::dynamic_pointer_cast<Record>(work);
+    ASSERT_TRUE(record);
+    const auto& tree = record->GetTree();
+    if (tree.get<std::string>("event", "") != "TransferStateChange") return;
+    std::lock_guard<std::mutex> lock(mutex);
+    levels.push_back(record->GetCategory());
+    changes.push_back(tree.get<std::string>("from") + "->" + tree.get<std::string>("to"));
+    transferIds.push_back(tree.get<std::string>("transferId"));
+  }
+  void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {}
+  void OnSimpleWorkRetry(std::shared_ptr<const SimpleWork>, const WorkStatus&) override {}
+
+  std::mutex mutex;
+  std::vector<std::int32_t> levels;
+  std::vector<std::string> changes;
+  std::vector<std::string> transferIds;
+};
+
+// A transfer whose transition point the tests may call directly.
+class OpenTransfer : public StandardTransfer {
+ public:
+  using StandardTransfer::StandardTransfer;
+  bool Change(TransferState to) {
+    Lock lock(*mutex_);
+    return ChangeState(to).changed;
+  }
 };
 
 std::shared_ptr<PackageManifest> Package(const std::string& partner, const std::string& id) {
@@ -166,6 +215,8 @@ TEST_F(StandardTransferTest, InitializeStartAndCompleteInOrder) {
   EXPECT_EQ(workflow.retryCallback, transfer->GetWorkInterface()->GetRetryableErrorCallback());
 
   EXPECT_EQ(transfer->Start(temp_ / "dest").state, TransferState::Initializing);  // too early
+  TransferManifest notStored;
+  EXPECT_FALSE(store_.Load("t1", notStored));  // a refused start stores nothing
   EXPECT_EQ(transfer->Initialize().state, TransferState::Initializing);
   EXPECT_EQ(workflow.starts, 1);
   transfer->Initialize();  // refused: the workflow is running already
@@ -381,6 +432,105 @@ TEST_F(StandardTransferTest, CompletedTransferSuspendsQuietlyAndNodeStatistics) 
   Progress(*transfer, 6);
   transfer->GetWorkInterface()->GetWorkCompleteCallback()->OnWorkComplete(nullptr, Success());
   EXPECT_EQ(transfer->Suspend().state, TransferState::Suspended);
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+TEST_F(StandardTransferTest, EveryStateChangeIsLoggedFromToAtTheVerboseLevel) {
+  StateChangeLog log;
+  behavior_.workLog = &log;
+  auto transfer = Make(params_);
+  transfer->Initialize();
+  transfer->Pause();
+  transfer->Resume();
+  transfer->Pause();  // initialization ends while paused
+  Initialize(*transfer);
+  transfer->Start(temp_ / "dest");
+  transfer->Pause();
+  transfer->Resume();
+  transfer->Pause();  // refused twice: no record
+  transfer->Pause();
+  Progress(*transfer, 6);
+  transfer->GetWorkInterface()->GetWorkCompleteCallback()->OnWorkComplete(nullptr, Success());
+  transfer->Suspend();
+  transfer->Restore();
+  transfer->Cancel(false);
+
+  std::lock_guard<std::mutex> lock(log.mutex);
+  EXPECT_EQ(log.changes, (std::vector<std::string>{
+                             "Initializing->InitializingPaused",
+                             "InitializingPaused->Initializing",
+                             "Initializing->InitializingPaused",
+                             "InitializingPaused->Initialized",
+                             "Initialized->Transferring",
+                             "Transferring->TransferringPaused",
+                             "TransferringPaused->Transferring",
+                             "Transferring->TransferringPaused",
+                             "TransferringPaused->Completed",
+                             "Completed->Suspended",
+                             "Suspended->Initializing",
+                             "Initializing->Canceled",
+                         }));
+  for (std::int32_t level : log.levels) {
+    // Verbose: written only when the mask asks for the ordinary completions.
+    EXPECT_FALSE(LogLevelPasses(static_cast<std::uint32_t>(level), kDefaultLogMask));
+  }
+  for (const std::string& id : log.transferIds) EXPECT_EQ(id, "t1");
+}
+
+TEST_F(StandardTransferTest, RestoredTransferStartsSuspendedAndLogsIt) {
+  StateChangeLog log;
+  behavior_.workLog = &log;
+  TransferParams params = params_;
+  params.restored = 1;
+  auto transfer = Make(params);
+  EXPECT_EQ(transfer->GetStatus().state, TransferState::Suspended);
+  std::lock_guard<std::mutex> lock(log.mutex);
+  EXPECT_EQ(log.changes, std::vector<std::string>{"Initializing->Suspended"});
+}
+
+TEST_F(StandardTransferTest, TransitionOutsideTheTableIsALogicErrorThatChangesNothing) {
+  StateChangeLog log;
+  behavior_.workLog = &log;
+  OpenTransfer transfer(params_, behavior_, &workflows_);
+  EXPECT_THROW(transfer.Change(TransferState::Completed), std::logic_error);
+  EXPECT_THROW(transfer.Change(TransferState::Invalid), std::logic_error);
+  EXPECT_EQ(transfer.GetStatus().state, TransferState::Initializing);
+  EXPECT_FALSE(transfer.Change(TransferState::Initializing));  // already there
+  EXPECT_TRUE(transfer.Change(TransferState::Canceled));
+  EXPECT_THROW(transfer.Change(TransferState::Transferring), std::logic_error);
+  EXPECT_EQ(transfer.GetStatus().state, TransferState::Canceled);
+  std::lock_guard<std::mutex> lock(log.mutex);
+  EXPECT_EQ(log.changes, std::vector<std::string>{"Initializing->Canceled"});
+}
+
+TEST_F(StandardTransferTest, ManifestsArriveThroughTheirTypedOutcomes) {
+  auto transfer = Make(params_);
+  transfer->Initialize();
+  auto face = transfer->GetWorkInterface();
+  // A success without the typed payload is an inconsistency of the tree.
+  face->GetNodeListAcquireCallback()->OnWorkComplete(
+      nullptr, TransferOutcome::PackageAcquired(Package("p", "k")));
+  const TransferStatus status = transfer->GetStatus();
+  EXPECT_EQ(status.error, TransferError::UnexpectedError);
+  EXPECT_EQ(FailureMessage(*workflows_.made[0]),
+            "Transfer::OnNodeListAcquire called but data is not NodeListStatusData or nodelist is "
+            "null");
+
+  auto second = Make(params_);
+  second->Initialize();
+  face = second->GetWorkInterface();
+  face->GetPackageAcquireCallback()->OnWorkComplete(
+      nullptr, TransferOutcome::PackageAcquired(Package("p", "k")));
+  face->GetNodeListAcquireCallback()->OnWorkComplete(nullptr,
+                                                     TransferOutcome::NodeListAcquired(Nodes()));
+  face->GetInitializeCallback()->OnWorkComplete(nullptr, Success());
+  EXPECT_EQ(second->GetStatus().state, TransferState::Initialized);
+  EXPECT_EQ(second->GetStatus().versionId, "2.0");
 }
 
 }  // namespace

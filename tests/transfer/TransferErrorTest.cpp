@@ -148,5 +148,13 @@ TEST(TransferErrorCauseTest, ErrorsAndStatesHaveNames) {
   EXPECT_STREQ(StateName(static_cast<TransferState>(99)), "UnknownState");
 }
 
+TEST(TransferErrorCauseTest, DiagnosticLinesArePositional) {
+  EXPECT_EQ(FormatErrorDiagnostic(TransferError::ChecksumMismatch, {}), "error|6");
+  EXPECT_EQ(FormatErrorDiagnostic(TransferError::ConnectionError, {"8", "libcurl error 7"}),
+            "error|2|8|libcurl error 7");
+  // An empty field keeps its place, so the fields after it keep theirs.
+  EXPECT_EQ(FormatErrorDiagnostic(TransferError::UnexpectedError, {"", "x"}), "error|9||x");
+}
+
 }  // namespace
 }  // namespace velmo

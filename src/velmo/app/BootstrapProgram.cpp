@@ -56,7 +56,7 @@ int RunBootstrap(const std::vector<std::string>& args, const StringTable& table,
     if (PrepareFolders(settings, engineSettings)) {
       dialog.Run();
     } else {
-      dialog.ShowError(Dialog::ErrorText(5));
+      dialog.ShowError(Dialog::ErrorText(TransferError::FileAccessError));
     }
   } catch (const std::exception&) {
     // The engine could not be built (no thread, no memory): say so in the

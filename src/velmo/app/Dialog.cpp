@@ -10,6 +10,7 @@
 #include "velmo/app/platform/PosixProcess.h"
 #include "velmo/app/platform/UrlShortcut.h"
 #include "velmo/engine/TransferFacade.h"
+#include "velmo/engine/UnspecifiedVersion.h"
 #include "velmo/file/PosixSharedFileFactory.h"
 #include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
@@ -41,6 +42,9 @@ bool EnsureFolder(const std::string& folder) {
 }
 
 constexpr char kLanguagePrompt[] = "Please select the language for your download:";
+
+// A TransferError as the number ErrorText is given.
+constexpr int ErrorCode(TransferError error) { return static_cast<int>(error); }
 
 }  // namespace
 
@@ -116,14 +120,14 @@ std::string Dialog::ErrorCaption(const SimpleLocale& locale, const BootstrapSett
 
 std::string Dialog::ErrorText(int code) {
   switch (code) {
-    case 2:
+    case ErrorCode(TransferError::ConnectionError):
       return messages::kConnectionError;
-    case 3:
+    case ErrorCode(TransferError::OutOfMemory):
       return messages::kOutOfMemory;
-    case 4:
+    case ErrorCode(TransferError::InsufficientDiskSpace):
       return messages::kDiskFull;
-    case 5:
-    case 7:
+    case ErrorCode(TransferError::FileAccessError):
+    case ErrorCode(TransferError::FileError):
       return messages::kDiskWrite;
     default:
       return messages::UnexpectedError();
@@ -169,10 +173,11 @@ void Dialog::ShowLanguageChoice() {
 void Dialog::StartDownload() {
   view_.ShowProgress();
   const std::string language = locale_.GetLanguage();
-  downloaderTransferId_ = engine_
-                              .CreateTransfer(settings_.GetDownloaderPartnerId(),
-                                              settings_.GetDownloaderPackageId(), "?")
-                              .transferId;
+  downloaderTransferId_ =
+      engine_
+          .CreateTransfer(settings_.GetDownloaderPartnerId(), settings_.GetDownloaderPackageId(),
+                          UnspecifiedVersion)
+          .transferId;
   skinTransferId_ =
       engine_
           .CreateTransfer(settings_.GetPartnerId(), settings_.GetSkinPackageId(language),
@@ -210,7 +215,7 @@ void Dialog::OnReady(const TransferStatus& status) {
     engine_.StartTransfer(status.transferId, folder);
     monitor_.Watch(status.transferId, this);
   } else {
-    ShowError(ErrorText(5));
+    ShowError(ErrorText(TransferError::FileAccessError));
   }
 }
 
@@ -222,7 +227,7 @@ void Dialog::OnFinished(const TransferStatus& status) {
   if (Ended()) return;
   if (status.transferId == downloaderTransferId_) {
     if (status.error != TransferError::None) {
-      ShowError(ErrorText(static_cast<int>(status.error)));
+      ShowError(ErrorText(status.error));
     } else if (status.state == TransferState::Completed) {
       downloaderDone_ = true;
       downloaderRunPath_ = status.runPath;
@@ -230,7 +235,7 @@ void Dialog::OnFinished(const TransferStatus& status) {
   }
   if (status.transferId == skinTransferId_) {
     if (status.error != TransferError::None) {
-      ShowError(ErrorText(static_cast<int>(status.error)));
+      ShowError(ErrorText(status.error));
     } else if (status.state == TransferState::Completed) {
       skinDone_ = true;
       skinRunPath_ = status.runPath;
@@ -257,7 +262,7 @@ std::vector<std::pair<std::string, std::string>> Dialog::LaunchPairs() const {
   pairs.emplace_back("/name", DisplayName());
   pairs.emplace_back("/folder", settings_.GetProductFolder(language));
   if (!language.empty()) pairs.emplace_back("/locale", language);
-  if (settings_.GetPackageVersion() != "?") {
+  if (settings_.GetPackageVersion() != UnspecifiedVersion) {
     pairs.emplace_back("/version", settings_.GetPackageVersion());
   }
   if (!skinRunPath_.empty()) {

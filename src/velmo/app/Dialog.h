@@ -7,6 +7,7 @@
 
 #include "velmo/app/BootstrapSettings.h"
 #include "velmo/app/DialogView.h"
+#include "velmo/transfer/TransferError.h"
 #include "velmo/transfer/TransferMonitorCallback.h"
 
 namespace velmo {
@@ -60,8 +61,10 @@ class Dialog : public TransferMonitorCallback, public DialogViewEvents {
   std::string BuildLaunchArguments() const;
   // The same (flag, value) pairs as an argument vector.
   std::vector<std::string> BuildLaunchArgumentVector() const;
-  // The message id shown for a transfer error code (and 5 for the folder check).
+  // The message id shown for a transfer error code, given as its number (the
+  // folder check that fails shows FileAccessError's).
   static std::string ErrorText(int code);
+  static std::string ErrorText(TransferError error) { return ErrorText(static_cast<int>(error)); }
   // Writes the shortcut and runs the downloaded program until it exits.
   bool Launch();
   // The error box's caption: the display name in the locale's language.

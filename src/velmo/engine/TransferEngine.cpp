@@ -1,8 +1,9 @@
 #include "velmo/engine/TransferEngine.h"
 
+#include "velmo/engine/UnspecifiedVersion.h"
+#include "velmo/manifest/ManifestTrust.h"
 #include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
-#include "velmo/manifest/ManifestTrust.h"
 #include "velmo/transfer/Transfer.h"
 
 namespace velmo {
@@ -71,10 +72,11 @@ TransferEngine::~TransferEngine() {
 TransferStatus UnknownTransferStatus(const std::string& transferId, TransferError error) {
   TransferStatus status;
   status.transferId = transferId;
-  status.partnerId = "?";
-  status.packageId = "?";
-  status.versionId = "?";
-  status.destPath = "?";
+  // The placeholder every identifier of a fresh TransferParams holds.
+  status.partnerId = UnspecifiedVersion;
+  status.packageId = UnspecifiedVersion;
+  status.versionId = UnspecifiedVersion;
+  status.destPath = UnspecifiedVersion;
   status.state = TransferState::Invalid;
   status.error = error;
   status.retryable = false;

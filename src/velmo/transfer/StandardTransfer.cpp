@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "velmo/engine/UnspecifiedVersion.h"
 #include "velmo/file/SharedFileFactory.h"
 #include "velmo/manifest/FileManifest.h"
 #include "velmo/manifest/NodeListManifest.h"
@@ -15,15 +16,18 @@
 #include "velmo/optimizer/TransferOptimizer.h"
 #include "velmo/platform/System.h"
 #include "velmo/telemetry/JsonWriter.h"
+#include "velmo/telemetry/LogLevel.h"
+#include "velmo/telemetry/TrackEventWork.h"
+#include "velmo/telemetry/WorkLogManager.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferEvent.h"
 #include "velmo/transfer/TransferEvents.h"
+#include "velmo/transfer/TransferOutcome.h"
 #include "velmo/transfer/TransferPeriodicEvent.h"
+#include "velmo/transfer/TransferStateTable.h"
 #include "velmo/transfer/TransferStatusData.h"
 #include "velmo/transfer/TransferStatusImpl.h"
 #include "velmo/transfer/TransferWorkflowFactory.h"
-#include "velmo/transfer/works/NodeListStatusData.h"
-#include "velmo/transfer/works/PackageStatusData.h"
 #include "velmo/work/WorkStatus.h"
 #include "velmo/work/Workflow.h"
 
@@ -50,8 +54,9 @@ StandardTransfer::StandardTransfer(const TransferParams& params, const TransferB
   workInterface_ = std::make_shared<StandardTransferWorkInterface>(this, mutex_, data_);
   CreateWorkflow();
   if (params.restored != 0) {
-    // Loaded from storage: waits for Restore.
-    data_->status->SetState(TransferState::Suspended);
+    // Loaded from storage: waits for Restore. Nothing is announced; the
+    // transfer was suspended in an earlier run.
+    ChangeState(TransferState::Suspended, false);
   }
 }
 
@@ -92,9 +97,68 @@ TransferStatus StandardTransfer::Emit(Lock& lock, std::unique_ptr<TransferEvent>
   return status;
 }
 
-void StandardTransfer::SetFinalState(TransferState state) {
-  data_->status->SetState(state);
+StandardTransfer::StateChange StandardTransfer::ChangeState(TransferState to, bool announce) {
+  StateChange change;
+  const TransferState from = data_->status->GetState();
+  if (from == to) return change;
+  using Announcement = TransferStateTable::Announcement;
+  const Announcement announcement = TransferStateTable::Check(from, to);
+  if (announce) {
+    TransferStatusImpl& status = *data_->status;
+    switch (announcement) {
+      case Announcement::None:
+        break;
+      case Announcement::Pause:
+        change.event = std::make_unique<TransferPauseEvent>(Context());
+        break;
+      case Announcement::Resume:
+        change.event = std::make_unique<TransferResumeEvent>(Context());
+        break;
+      case Announcement::InitializeComplete:
+        change.event = std::make_unique<TransferInitializeCompleteEvent>(Context());
+        break;
+      case Announcement::Start:
+        change.event = std::make_unique<TransferStartEvent>(Context());
+        break;
+      case Announcement::Complete:
+        change.event = std::make_unique<TransferCompleteEvent>(Context(), status);
+        break;
+      case Announcement::Cancel:
+        change.event = std::make_unique<TransferCancelEvent>(Context(), status);
+        break;
+      case Announcement::Suspend:
+        change.event = std::make_unique<TransferSuspendEvent>(Context(), status);
+        break;
+      case Announcement::Restore:
+        change.event = std::make_unique<TransferRestoreEvent>(Context());
+        break;
+    }
+  }
+  data_->status->SetState(to);
+  change.changed = true;
+  LogStateChange(from, to);
+  return change;
+}
+
+void StandardTransfer::LogStateChange(TransferState from, TransferState to) const {
+  WorkLogManager* log = data_->behavior.workLog;
+  if (log == nullptr) return;
+  using boost::property_tree::ptree;
+  // The verbose level: left out by the default mask, like the ordinary
+  // completions of works.
+  std::shared_ptr<TrackEventWork> work = log->CreateEvent(kLogWorkComplete);
+  ptree& tree = work->GetTree();
+  tree.push_back(ptree::value_type("event", ptree("TransferStateChange")));
+  tree.push_back(ptree::value_type("transferId", ptree(data_->CopyParams().transferId)));
+  tree.push_back(ptree::value_type("from", ptree(StateName(from))));
+  tree.push_back(ptree::value_type("to", ptree(StateName(to))));
+  log->Submit(std::move(work));
+}
+
+StandardTransfer::StateChange StandardTransfer::SetFinalState(TransferState state) {
+  StateChange change = ChangeState(state);
   ReleaseWorkflow();
+  return change;
 }
 
 void StandardTransfer::ReleaseWorkflow() {
@@ -113,7 +177,8 @@ void StandardTransfer::CreateWorkflow() {
 
 void StandardTransfer::ResetData() {
   workInterface_->Deactivate();
-  data_ = std::make_shared<StandardTransferData>(data_->CopyParams(), data_->behavior);
+  data_ = std::make_shared<StandardTransferData>(data_->CopyParams(), data_->behavior,
+                                                 data_->status->GetState());
   workInterface_ = std::make_shared<StandardTransferWorkInterface>(this, mutex_, data_);
 }
 
@@ -251,23 +316,28 @@ TransferStatus StandardTransfer::Initialize(Lock& lock) {
 }
 
 TransferStatus StandardTransfer::Start(Lock& lock, const std::string& destinationFolder) {
+  return TryStart(lock, destinationFolder).status;
+}
+
+StandardTransfer::Outcome StandardTransfer::TryStart(Lock& lock,
+                                                     const std::string& destinationFolder) {
   const std::string current = data_->CopyParams().destPath;
-  const bool knownDestination = !current.empty() && current != "?";
-  if (!knownDestination && destinationFolder.empty()) return Snapshot();
+  const bool knownDestination = !current.empty() && current != UnspecifiedVersion;
+  if (!knownDestination && destinationFolder.empty()) return {Snapshot(), false};
   if (knownDestination && !destinationFolder.empty() && destinationFolder != current) {
-    return Snapshot();
+    return {Snapshot(), false};
   }
   if (data_->status->GetState() != TransferState::Initialized ||
       data_->status->GetError() != TransferError::None || !workflow_) {
-    return Snapshot();
+    return {Snapshot(), false};
   }
   if (!knownDestination) {
     std::lock_guard<std::mutex> paramsLock(data_->paramsMutex);
     data_->params.destPath = destinationFolder;
   }
-  data_->status->SetState(TransferState::Transferring);
+  StateChange change = ChangeState(TransferState::Transferring);
   workflow_->Resume();
-  return Emit(lock, std::make_unique<TransferStartEvent>(Context()));
+  return {Emit(lock, std::move(change.event)), true};
 }
 
 TransferStatus StandardTransfer::Pause(Lock& lock) {
@@ -276,9 +346,10 @@ TransferStatus StandardTransfer::Pause(Lock& lock) {
       !workflow_ || !workflow_->Pause()) {
     return Snapshot();
   }
-  data_->status->SetState(state == TransferState::Initializing ? TransferState::InitializingPaused
-                                                               : TransferState::TransferringPaused);
-  return Emit(lock, std::make_unique<TransferPauseEvent>(Context()));
+  StateChange change =
+      ChangeState(state == TransferState::Initializing ? TransferState::InitializingPaused
+                                                       : TransferState::TransferringPaused);
+  return Emit(lock, std::move(change.event));
 }
 
 TransferStatus StandardTransfer::Resume(Lock& lock) {
@@ -287,9 +358,10 @@ TransferStatus StandardTransfer::Resume(Lock& lock) {
       !workflow_ || !workflow_->Resume()) {
     return Snapshot();
   }
-  data_->status->SetState(state == TransferState::InitializingPaused ? TransferState::Initializing
-                                                                     : TransferState::Transferring);
-  return Emit(lock, std::make_unique<TransferResumeEvent>(Context()));
+  StateChange change =
+      ChangeState(state == TransferState::InitializingPaused ? TransferState::Initializing
+                                                             : TransferState::Transferring);
+  return Emit(lock, std::move(change.event));
 }
 
 TransferStatus StandardTransfer::Retry(Lock& lock) {
@@ -317,9 +389,8 @@ TransferStatus StandardTransfer::Cancel(Lock& lock, bool deleteFiles) {
     data_->createdFiles.clear();
   }
   if (IsFinal()) return Snapshot();
-  auto event = std::make_unique<TransferCancelEvent>(Context(), *data_->status);
-  SetFinalState(TransferState::Canceled);
-  return Emit(lock, std::move(event));
+  StateChange change = SetFinalState(TransferState::Canceled);
+  return Emit(lock, std::move(change.event));
 }
 
 TransferStatus StandardTransfer::Suspend(Lock& lock) {
@@ -333,18 +404,17 @@ TransferStatus StandardTransfer::Suspend(Lock& lock) {
       state == TransferState::Completed && data_->status->GetError() == TransferError::None;
   if (IsFinal() && !completed) return Snapshot();
 
-  // The event reports the progress reached, so it is made on the old data.
-  std::unique_ptr<TransferEvent> event;
-  if (!completed) {
-    event = std::make_unique<TransferSuspendEvent>(Context(), *data_->status);
-  }
+  // The change is made on the old data, so its event reports the progress
+  // reached (a completed transfer is put away without one); the new data
+  // begins Suspended.
+  StateChange change = ChangeState(TransferState::Suspended);
   ResetData();
   {
     std::lock_guard<std::mutex> paramsLock(data_->paramsMutex);
     data_->params.restored = 1;
   }
-  SetFinalState(TransferState::Suspended);
-  return Emit(lock, std::move(event));
+  ReleaseWorkflow();
+  return Emit(lock, std::move(change.event));
 }
 
 TransferStatus StandardTransfer::Restore(Lock& lock) {
@@ -354,8 +424,8 @@ TransferStatus StandardTransfer::Restore(Lock& lock) {
   }
   CreateWorkflow();
   if (!workflow_ || !workflow_->Start()) return Snapshot();
-  data_->status->SetState(TransferState::Initializing);
-  return Emit(lock, std::make_unique<TransferRestoreEvent>(Context()));
+  StateChange change = ChangeState(TransferState::Initializing);
+  return Emit(lock, std::move(change.event));
 }
 
 // ---------------------------------------------------------------------------
@@ -370,14 +440,14 @@ void StandardTransfer::OnPackageAcquire(Lock& lock, std::shared_ptr<const Work> 
          TransferError::UnexpectedError);
     return;
   }
-  const auto payload = std::dynamic_pointer_cast<PackageStatusData>(status.data);
-  if (!payload || !payload->GetPackage()) {
+  const auto acquired = TransferOutcome::Package(status);
+  if (!acquired) {
     Fail(lock, work,
          "Transfer::OnPackageAcquire called but data is not PackageStatusData or package is null",
          TransferError::UnexpectedError);
     return;
   }
-  const auto package = std::const_pointer_cast<PackageManifest>(payload->GetPackage());
+  const auto package = std::const_pointer_cast<PackageManifest>(acquired);
   const TransferParams params = data_->CopyParams();
   if (package->GetPartnerId() != params.partnerId || package->GetId() != params.packageId) {
     Fail(lock, work, "Transfer::OnPackageAcquire called but package does not match ids",
@@ -398,16 +468,15 @@ void StandardTransfer::OnNodeListAcquire(Lock& lock, std::shared_ptr<const Work>
          TransferError::UnexpectedError);
     return;
   }
-  const auto payload = std::dynamic_pointer_cast<NodeListStatusData>(status.data);
-  if (!payload || !payload->GetNodeList()) {
+  const auto nodeList = TransferOutcome::NodeList(status);
+  if (!nodeList) {
     Fail(lock, work,
          "Transfer::OnNodeListAcquire called but data is not NodeListStatusData or nodelist is "
          "null",
          TransferError::UnexpectedError);
     return;
   }
-  std::atomic_store(&data_->nodeList,
-                    std::const_pointer_cast<NodeListManifest>(payload->GetNodeList()));
+  std::atomic_store(&data_->nodeList, std::const_pointer_cast<NodeListManifest>(nodeList));
 }
 
 void StandardTransfer::OnInitialize(Lock& lock, std::shared_ptr<const Work> work,
@@ -430,10 +499,10 @@ void StandardTransfer::OnInitialize(Lock& lock, std::shared_ptr<const Work> work
          TransferError::UnexpectedError);
     return;
   }
-  data_->status->SetState(TransferState::Initialized);
+  StateChange change = ChangeState(TransferState::Initialized);
   data_->status->SetPackage(*package);
   if (workflow_) workflow_->Pause();
-  Emit(lock, std::make_unique<TransferInitializeCompleteEvent>(Context()));
+  Emit(lock, std::move(change.event));
 }
 
 void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> work,
@@ -444,9 +513,8 @@ void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> wo
   }
   if (status.result == WorkResult::Success) {
     if (IsProgressComplete()) {
-      auto event = std::make_unique<TransferCompleteEvent>(Context(), *data_->status);
-      SetFinalState(TransferState::Completed);
-      Emit(lock, std::move(event));
+      StateChange change = SetFinalState(TransferState::Completed);
+      Emit(lock, std::move(change.event));
     } else {
       Fail(lock, work,
            "Transfer::OnWorkComplete called with Success result but progress is not complete",
@@ -454,7 +522,7 @@ void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> wo
     }
     return;
   }
-  const auto payload = std::dynamic_pointer_cast<TransferStatusData>(status.data);
+  const auto payload = TransferOutcome::Failure(status);
   if (!payload) {
     if (const auto thrown = std::dynamic_pointer_cast<WorkExceptionData>(status.data)) {
       // An exception escaped a work's completion chain and the work manager
@@ -494,7 +562,7 @@ void StandardTransfer::OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Work
          TransferError::UnexpectedError);
     return;
   }
-  const auto payload = std::dynamic_pointer_cast<TransferStatusData>(status.data);
+  const auto payload = TransferOutcome::Failure(status);
   if (!payload) {
     Fail(lock, work, "Transfer::OnWorkflowRetryableError called with invalid data",
          TransferError::UnexpectedError);

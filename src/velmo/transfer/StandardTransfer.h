@@ -8,17 +8,20 @@
 #include "velmo/transfer/StandardTransferWorkInterface.h"
 #include "velmo/transfer/Transfer.h"
 #include "velmo/transfer/TransferError.h"
+#include "velmo/transfer/TransferEvent.h"
+#include "velmo/transfer/TransferState.h"
 
 namespace velmo {
 
-class TransferEvent;
 class TransferWorkflowFactory;
 class Workflow;
 class WorkStatusData;
 
-// The state machine of one transfer: the only place its state changes. Callers
-// drive it with the public operations; its work tree reports back through the
-// handlers, which the work interface calls with the transfer's lock held.
+// The state machine of one transfer. Callers drive it with the public
+// operations; its work tree reports back through the handlers, which the work
+// interface calls with the transfer's lock held. Every change of state goes
+// through ChangeState, which checks it against TransferStateTable, logs it and
+// makes the event that announces it.
 //
 // Threads: public operations come from the application's threads, handlers
 // from work-manager threads. `mutex_` (recursive: a workflow can report back
@@ -74,6 +77,32 @@ class StandardTransfer : public Transfer {
   virtual void RegisterFile(Lock& lock, const std::string& relativePath);
 
  protected:
+  // What ChangeState hands back: whether the state changed, and the event
+  // that announces the change (empty when the transition announces nothing or
+  // none was asked for), to be sent with Emit once the state is complete.
+  struct StateChange {
+    bool changed = false;
+    std::unique_ptr<TransferEvent> event;
+  };
+  // The outcome of an operation: the status right after it, and whether it
+  // went through (false: refused, nothing changed and nothing was sent).
+  struct Outcome {
+    TransferStatus status;
+    bool applied = false;
+  };
+
+  // The one place the state changes. A request for the current state changes
+  // nothing. Otherwise the transition must be in TransferStateTable
+  // (std::logic_error, with nothing changed, when it is not); its event is
+  // made before the write, so it reports the status as the step found it;
+  // then the state is written and "TransferStateChange" from -> to goes to the
+  // work log at the verbose level. With `announce` false no event is made
+  // (and no report marks are taken).
+  StateChange ChangeState(TransferState to, bool announce = true);
+  void LogStateChange(TransferState from, TransferState to) const;
+  // Start's body with its outcome, for the subclasses that act on a start.
+  Outcome TryStart(Lock& lock, const std::string& destinationFolder);
+
   // True when nothing more happens to the transfer without a new request.
   bool IsFinal() const;
   TransferStatus Snapshot();
@@ -82,9 +111,11 @@ class StandardTransfer : public Transfer {
   TransferStatus Emit(Lock& lock, std::unique_ptr<TransferEvent> event);
   void Fail(Lock& lock, const std::shared_ptr<const Work>& work, const std::string& message,
             TransferError error);
-  void SetFinalState(TransferState state);
+  // ChangeState, then ReleaseWorkflow.
+  StateChange SetFinalState(TransferState state);
   void ReleaseWorkflow();
   void CreateWorkflow();
+  // A new incarnation of the data that begins in the state the old one ended in.
   void ResetData();
   bool IsProgressComplete() const;
   struct TransferEventContext Context() const;

@@ -7,12 +7,13 @@
 namespace velmo {
 
 StandardTransferData::StandardTransferData(const TransferParams& params,
-                                           const TransferBehavior& behavior)
+                                           const TransferBehavior& behavior,
+                                           TransferState initialState)
     : params(params),
       behavior(behavior),
       status(std::make_shared<TransferStatusImpl>(behavior.settings)),
       session(behavior.sessionFactory != nullptr ? behavior.sessionFactory->Create() : nullptr) {
-  status->SetState(TransferState::Initializing);
+  status->SetState(initialState);
 }
 
 }  // namespace velmo

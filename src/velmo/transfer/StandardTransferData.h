@@ -7,6 +7,7 @@
 
 #include "velmo/engine/TransferBehavior.h"
 #include "velmo/engine/TransferParams.h"
+#include "velmo/transfer/TransferState.h"
 
 namespace velmo {
 
@@ -24,7 +25,10 @@ class TransferStatusImpl;
 // `paramsMutex`, a leaf lock; `package` and `nodeList` are published with the
 // atomic shared_ptr operations; the status counts atomically.
 struct StandardTransferData {
-  StandardTransferData(const TransferParams& params, const TransferBehavior& behavior);
+  // The status begins in `initialState`: Initializing for a new transfer, the
+  // state the old incarnation ended in for a replacement.
+  StandardTransferData(const TransferParams& params, const TransferBehavior& behavior,
+                       TransferState initialState = TransferState::Initializing);
 
   mutable std::mutex paramsMutex;
   TransferParams params;

@@ -10,17 +10,19 @@ StoredTransfer::StoredTransfer(const TransferParams& params, const TransferBehav
     : StandardTransfer(params, behavior, workflowFactory), store_(store) {}
 
 TransferStatus StoredTransfer::Start(Lock& lock, const std::string& destinationFolder) {
-  TransferStatus status = StandardTransfer::Start(lock, destinationFolder);
-  // The start went through exactly when its event released the lock.
-  if (!lock.owns_lock() && store_ != nullptr) {
-    // The lock is gone, so the identifiers come from the snapshot of the moment
-    // after the start rather than from the data, which a suspension may replace.
+  const Outcome outcome = TryStart(lock, destinationFolder);
+  const TransferStatus& status = outcome.status;
+  if (outcome.applied && store_ != nullptr) {
+    // The start's event may have released the lock, so the identifiers come
+    // from the snapshot of the moment after the start rather than from the
+    // data, which a suspension may replace.
     TransferParams params;
     params.transferId = status.transferId;
     params.partnerId = status.partnerId;
     params.packageId = status.packageId;
     params.versionId = status.versionId;
     params.destPath = status.destPath;
+    if (lock.owns_lock()) lock.unlock();
     store_->Save(params.transferId, TransferManifest(params));
   }
   return status;

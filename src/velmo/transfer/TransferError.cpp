@@ -4,6 +4,15 @@ namespace velmo {
 
 std::string ToString(TransferError error) { return std::to_string(static_cast<unsigned>(error)); }
 
+std::string FormatErrorDiagnostic(TransferError error, std::initializer_list<std::string> fields) {
+  std::string line = "error|" + ToString(error);
+  for (const std::string& field : fields) {
+    line += '|';
+    line += field;
+  }
+  return line;
+}
+
 TransferError TransferErrorFromHttpResult(unsigned httpResult) {
   // Indexed by HttpRequestResult: NotStarted, Running, Success, Canceled,
   // InvalidRequest, ResolveFailed, ConnectFailed, ClientError, ServerError,

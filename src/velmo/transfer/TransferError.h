@@ -5,6 +5,7 @@
 // decimal integer.
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace velmo {
@@ -24,6 +25,11 @@ enum class TransferError : std::uint8_t {
 
 // The decimal text of the code ("9" for UnexpectedError).
 std::string ToString(TransferError error);
+
+// The positional diagnostic line of a failure, as the work log and the
+// analytics carry it: "error|<code>|<field>|<field>...". Fields are written as
+// given; the readers split on '|', so a field's meaning is its position.
+std::string FormatErrorDiagnostic(TransferError error, std::initializer_list<std::string> fields);
 
 // The code of an HTTP request outcome, given as the numeric value of an
 // HttpRequestResult (0 to 14). Values outside that range are UnexpectedError.

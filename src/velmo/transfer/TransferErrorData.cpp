@@ -11,7 +11,7 @@ void TransferErrorData::Describe(boost::property_tree::ptree& out) const {
 }
 
 std::string TransferErrorData::GetMessage() const {
-  return "error|" + ToString(error_) + "|" + WorkErrorData::GetMessage();
+  return FormatErrorDiagnostic(error_, {WorkErrorData::GetMessage()});
 }
 
 std::shared_ptr<TransferErrorData> MakeTransferErrorData(TransferError error, std::string message) {

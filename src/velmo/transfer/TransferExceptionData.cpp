@@ -49,7 +49,7 @@ std::string DescribeException(const std::exception_ptr& exception) {
 }
 
 std::string TransferExceptionData::GetMessage() const {
-  return "error|" + ToString(error_) + "|" + WorkExceptionData::GetMessage();
+  return FormatErrorDiagnostic(error_, {WorkExceptionData::GetMessage()});
 }
 
 std::string ExplainRequestError(const std::string& message) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// Work-status payloads that carry a TransferError. A consumer asks a payload
-// for its code with a dynamic type test; a payload that is not a
+// Work-status payloads that carry a TransferError. Consumers get one from a
+// status with TransferOutcome::Failure; a payload that is not a
 // TransferStatusData carries no code, and the transfer treats it as an internal
 // error.
 //

@@ -19,12 +19,18 @@ class TailRequestTracker;
 // What the works of a transfer see of it. The transfer implements it and can
 // switch it off, after which the callbacks no longer reach the transfer.
 //
-// Threads: every accessor may be called from any work-manager thread. Only
-// GetParams takes the transfer's lock; the callbacks take it themselves.
+// Threads: every accessor may be called from any work-manager thread, and
+// none takes the transfer's lock (a work reading under it would invert the
+// order transfer lock -> workflow -> composite locks): GetParams copies under
+// a leaf mutex of its own, the manifests are published atomically. The
+// callbacks and RegisterFile take the transfer's lock themselves, so they are
+// called with no workflow or composite lock held.
 class TransferWorkInterface {
  public:
   virtual ~TransferWorkInterface() = default;
-  virtual TransferParams GetParams() = 0;  // a copy, under the transfer's lock
+  virtual TransferParams GetParams() = 0;  // a copy, under the parameters' leaf mutex
+  // Without any lock: only for fields that no longer change while works run
+  // (the destination is set by Start before the files' works exist).
   virtual const TransferParams& GetParamsRef() = 0;
   virtual const TransferBehavior& GetBehavior() = 0;
   virtual std::shared_ptr<PackageManifest> GetPackage() = 0;    // empty until acquired

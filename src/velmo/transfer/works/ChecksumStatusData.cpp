@@ -16,11 +16,11 @@ ChecksumStatusData::ChecksumStatusData(std::uint32_t actualChecksum,
     : actualChecksum_(actualChecksum), chunk_(std::move(chunk)) {
   const TransferSharedMapData& c = *chunk_;
   const auto s = [](auto value) { return std::to_string(value); };
-  message_ = "error|" + s(static_cast<unsigned>(ToTransferError())) + "|" +
-             s(c.fileData->fileSize) + "|" + s(c.lowerBound) + "|" + s(c.position - c.lowerBound) +
-             "|" + s(c.lastStatus.bytes) + "|" + s(c.lastStatus.responseCode) + "|" +
-             s(c.badNodeCount) + "|" + c.lastStatus.primaryIp + "|" +
-             HexChecksum(c.expectedChecksum) + "|" + HexChecksum(actualChecksum_);
+  message_ = FormatErrorDiagnostic(
+      ToTransferError(),
+      {s(c.fileData->fileSize), s(c.lowerBound), s(c.position - c.lowerBound),
+       s(c.lastStatus.bytes), s(c.lastStatus.responseCode), s(c.badNodeCount),
+       c.lastStatus.primaryIp, HexChecksum(c.expectedChecksum), HexChecksum(actualChecksum_)});
   cause_ = c.fileData->filePath + " bytes " + s(c.lowerBound) + "-" + s(c.upperBound) +
            (c.lastStatus.primaryIp.empty() ? "" : " from " + c.lastStatus.primaryIp) +
            (sha256Mismatch ? std::string(": SHA-256 mismatch (CRC-32 matches)")

@@ -23,8 +23,8 @@ void HttpTransferStatusData::Describe(boost::property_tree::ptree& out) const {
 std::string HttpTransferStatusData::GetMessage() const {
   const TransferError error = ToTransferError();
   if (error == TransferError::None) return std::string();
-  return "error|" + std::to_string(static_cast<unsigned>(error)) + "|" +
-         std::to_string(static_cast<unsigned>(status_.result)) + "|" + status_.errorMessage;
+  return FormatErrorDiagnostic(
+      error, {std::to_string(static_cast<unsigned>(status_.result)), status_.errorMessage});
 }
 
 std::string HttpTransferStatusData::GetCause() const {

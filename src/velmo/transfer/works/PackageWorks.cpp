@@ -18,13 +18,13 @@
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferExceptionData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
+#include "velmo/transfer/TransferOutcome.h"
 #include "velmo/transfer/works/AllowExecuteWork.h"
 #include "velmo/transfer/works/ConstructTransferFromPackageWork.h"
 #include "velmo/transfer/works/GetManifestsWork.h"
 #include "velmo/transfer/works/GetPackageManifestWork.h"
 #include "velmo/transfer/works/InitializeTransferWork.h"
 #include "velmo/transfer/works/OpenAndAllocateFileWork.h"
-#include "velmo/transfer/works/PackageStatusData.h"
 #include "velmo/transfer/works/TransferMultipleFilesWork.h"
 #include "velmo/transfer/works/TransferPackageWork.h"
 #include "velmo/transfer/works/TransferWorkSupport.h"
@@ -124,7 +124,7 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
     } else {
       manifest = factory.Create(key);
     }
-    return WorkStatus(WorkResult::Success, std::make_shared<PackageStatusData>(manifest));
+    return TransferOutcome::PackageAcquired(manifest);
   } catch (...) {
     return ManifestFailureStatus(url.empty() ? "package manifest" : "package manifest " + url);
   }
@@ -155,7 +155,7 @@ WorkStatus GetNodeListWork::ExecuteTask() {
       nodeList = factory.Create(params.partnerId);
     }
     LogDroppedNodes(*nodeList);
-    return WorkStatus(WorkResult::Success, std::make_shared<NodeListStatusData>(nodeList));
+    return TransferOutcome::NodeListAcquired(nodeList);
   } catch (...) {
     return ManifestFailureStatus(url.empty() ? "node list" : "node list " + url);
   }
