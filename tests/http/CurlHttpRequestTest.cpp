@@ -351,3 +351,19 @@ TEST_F(CurlHttpRequestTest, SessionReusesOneConnectionAndDiscoversTheProxyOnce) 
 
 }  // namespace
 }  // namespace velmo
+
+namespace velmo {
+namespace {
+
+// Found by the chunk-response fuzz target: a number that names no libcurl
+// code was read as one (undefined behaviour under the sanitizers).
+TEST(CurlCodeMappingTest, NumbersThatNameNoCodeAreFailuresNotUndefined) {
+  EXPECT_EQ(CurlHttpRequest::MapCurlCode(0, 206), HttpRequestResult::Success);
+  for (int code : {154, 255, 100000, -1}) {
+    EXPECT_NE(CurlHttpRequest::MapCurlCode(code, 206), HttpRequestResult::Success) << code;
+  }
+  EXPECT_EQ(CurlHttpRequest::MapCurlCode(60, 0), HttpRequestResult::ConnectFailed);  // TLS
+}
+
+}  // namespace
+}  // namespace velmo

@@ -34,7 +34,9 @@ const CurlGlobal& Global() {
 // Touch it during static initialisation, while the process is still single-threaded.
 [[maybe_unused]] const bool kCurlInitialised = Global().ok();
 
-bool IsTlsFailure(CURLcode code) {
+// Takes the code as an int: MapCurlCode sees any number, and a number that
+// names no CURLcode must not be read as one.
+bool IsTlsFailure(int code) {
   switch (code) {
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -137,7 +139,7 @@ void CurlHttpRequest::Configure() {
 HttpRequestResult CurlHttpRequest::MapCurlCode(int code, long responseCode) {
   // No secure connection could be made: for the caller, a connection that
   // failed (another node may do better), with the reason in the message.
-  if (IsTlsFailure(static_cast<CURLcode>(code))) return HttpRequestResult::ConnectFailed;
+  if (IsTlsFailure(code)) return HttpRequestResult::ConnectFailed;
   switch (code) {
     case CURLE_OK:
       return HttpRequestResult::Success;
