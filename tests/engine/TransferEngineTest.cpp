@@ -483,6 +483,21 @@ TEST_F(OneBadNodeTest, ANodeAnsweringAnotherRangeIsWorkedAround) {
   Run([](TestHttpServer& node, const std::string& path) { node.SetRangeShift(path, 1234); });
 }
 
+TEST_F(TransferEngineTest, AFileOfTheWrongSizeInTheWayIsMadeAgain) {
+  // Left by something else (or an older version): too short, and too long
+  // with the right bytes first. Neither may be trusted or kept in part.
+  package_.Serve(manifests_, Nodes());
+  const std::string dest = temp_ / "dest";
+  fs::create_directories(dest + "/data");
+  std::ofstream(dest + "/data/one.bin", std::ios::binary) << "junk!";
+  std::ofstream(dest + "/readme.txt", std::ios::binary)
+      << package_.files.at("readme.txt") << "trailing bytes";
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, dest);
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  ExpectFilesMatch(dest);
+}
+
 TEST_F(TransferEngineTest, AllNodesDownIsRetryableAndRetryCompletes) {
   package_.Serve(manifests_, Nodes());
   for (auto& node : nodes_) {

@@ -69,6 +69,17 @@ TEST(EmbeddedMessageCatalogTest, LanguageTableAndEmbeddedCatalogsMatch) {
   }
   EXPECT_EQ(used, embedded);
   EXPECT_EQ(kLanguageTableSize, 40u);
+
+  // Every code leads to its own catalog once registered (a shifted row would
+  // serve one language another's texts).
+  EmbeddedMessageCatalog catalog("updater");
+  AddLanguageTable(catalog);
+  for (std::size_t i = 0; i < kLanguageTableSize; ++i) {
+    const LanguageEntry& e = kLanguageTable[i];
+    const std::string path =
+        catalog.GetRoot() + "/" + e.code + "/LC_MESSAGES/" + catalog.GetDomain() + ".mo";
+    EXPECT_EQ(catalog.CatalogFor(path), e.catalogLanguage) << e.code;
+  }
 }
 
 class DamagedCatalogTest : public ::testing::Test {
