@@ -195,9 +195,8 @@ TEST_F(ManifestTrustTest, APackageMustPinEveryChunkWithSha256) {
   EXPECT_FALSE(unpinned.GetFiles()[0]->HasStrongHashes());
   EXPECT_THROW(trust.CheckStrongHashes(unpinned), ManifestSignatureException);
   // Hashes of the wrong length or with other digits do not even parse.
-  for (const std::string& sha :
-       {" sha256=\"" + two.substr(1) + "\"", " sha256=\"" + two + "a\"",
-        " sha256=\"" + std::string(127, 'a') + "g\""}) {
+  for (const std::string& sha : {" sha256=\"" + two.substr(1) + "\"", " sha256=\"" + two + "a\"",
+                                 " sha256=\"" + std::string(127, 'a') + "g\""}) {
     EXPECT_THROW(parse(sha), ManifestParseException) << sha;
   }
   EXPECT_TRUE(withHashes.GetFiles()[0]->HasStrongHashes());
