@@ -451,3 +451,27 @@ TEST_F(DialogRulesTest, EveryErrorCodeHasItsMessage) {
 
 }  // namespace
 }  // namespace velmo
+
+namespace velmo {
+namespace {
+
+TEST_F(DialogRulesTest, AFolderThatCannotBeMadeShowsTheDiskWriteBoxAndStartsNothing) {
+  // A file where the downloads' folder should be; the skin's folder below it
+  // cannot be made either.
+  std::ofstream(temp_ / "Orvanta") << "in the way";
+  const BootstrapSettings settings(Table(""), std::vector<std::string>{});
+  Dialog dialog(view_, engine_, monitor_, locale_, settings);
+  dialog.OnInitDialog();
+  dialog.OnReady(Completed("d", ""));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].second, locale_.Translate(messages::kDiskWrite));
+  EXPECT_TRUE(engine_.started.empty());
+  // The skin's folder fails the same way; the dialog has closed, so no
+  // second box.
+  dialog.OnReady(Completed("s", ""));
+  EXPECT_EQ(view_.messages.size(), 1u);
+  EXPECT_TRUE(engine_.started.empty());
+}
+
+}  // namespace
+}  // namespace velmo
