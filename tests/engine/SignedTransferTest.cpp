@@ -29,12 +29,7 @@ using test::SignedTree;
 using test::TestHttpServer;
 using test::TestPackage;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test::ReadFile;
 
 class SignedTransferTest : public ::testing::Test {
  protected:

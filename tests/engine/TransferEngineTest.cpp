@@ -25,12 +25,7 @@ using namespace std::chrono_literals;
 using test::TestHttpServer;
 using test::TestPackage;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test::ReadFile;
 
 class TransferEngineTest : public ::testing::Test {
  protected:

@@ -24,4 +24,7 @@ class TempDir {
   std::optional<std::string> savedTmpdir_;
 };
 
+// The whole content of a file, empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 }  // namespace velmo::test

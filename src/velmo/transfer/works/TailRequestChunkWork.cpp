@@ -30,8 +30,7 @@ TailRequestChunkWork::TailRequestChunkWork(std::shared_ptr<TransferWorkInterface
 void TailRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
   DescribeTransferWork(out, "TailRequestChunkWork", false, *this, true);
   chunk_->Describe(out);
-  auto* self = const_cast<TailRequestChunkWork*>(this);
-  std::lock_guard<std::mutex> lock(self->mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (target_) {
     out.put("tailLowerBound", target_->lowerBound);
     out.put("tailFilePath", target_->fileData->filePath);
@@ -103,10 +102,11 @@ WorkStatus TailRequestChunkWork::Attempt() {
 
   // Into a buffer of its own: the chunk's receive buffer belongs to the
   // first request. Its bytes count as downloaded, not as the chunk's progress.
-  BufferedChunkData bytes(file, target.lowerBound, target.upperBound,
-                          AcquireChunkBuffer(behavior, target.Size()), target.NeedsSha256());
-  auto data = std::shared_ptr<BufferedChunkData>(&bytes, [](BufferedChunkData*) {});
-  HttpBoundedFileDataWriter writer(data);
+  const auto received = std::make_shared<BufferedChunkData>(
+      file, target.lowerBound, target.upperBound, AcquireChunkBuffer(behavior, target.Size()),
+      target.NeedsSha256());
+  BufferedChunkData& bytes = *received;
+  HttpBoundedFileDataWriter writer(received);
   const std::shared_ptr<HttpRequest> request =
       behavior.requestFactory->Create(params.ToRequestParams(&writer), workInterface->GetSession());
   {

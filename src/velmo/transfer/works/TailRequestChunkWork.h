@@ -33,7 +33,7 @@ class TailRequestChunkWork : public TransferWork, public SimpleWork {
   WorkStatus Attempt();
 
   std::shared_ptr<TransferSharedMapData> chunk_;  // the chunk whose slot this is
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::shared_ptr<HttpRequest> request_;           // guarded by mutex_
   std::shared_ptr<TransferSharedMapData> target_;  // guarded by mutex_
   std::uint64_t wastedBytes_ = 0;                  // guarded by mutex_
