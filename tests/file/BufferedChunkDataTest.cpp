@@ -25,7 +25,8 @@ std::uint32_t Crc(const std::string& bytes) {
 
 std::string Pattern(std::size_t size, char seed) {
   std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(seed + i * 7);
+  for (std::size_t i = 0; i < size; ++i)
+    s[i] = static_cast<char>(static_cast<std::size_t>(seed) + i * 7);
   return s;
 }
 

@@ -335,7 +335,7 @@ TEST_F(CurlHttpRequestTest, SessionReusesOneConnectionAndDiscoversTheProxyOnce) 
     params.rangeEnd = params.rangeStart + 99;
     const auto request = factory.Create(params, session);
     EXPECT_EQ(request->Execute().result, HttpRequestResult::Success);
-    EXPECT_EQ(out_.str(), Bytes(1000).substr(i * 100, 100));
+    EXPECT_EQ(out_.str(), Bytes(1000).substr(params.rangeStart, 100));
   }
   EXPECT_EQ(server_.ConnectionCount(), 1);
   EXPECT_EQ(proxies.created, 1);

@@ -10,7 +10,7 @@ namespace {
 // A request that records its resets and can pretend to be performing.
 class FakeRequest : public HttpRequest {
  public:
-  explicit FakeRequest(std::string name) : name(std::move(name)) {}
+  explicit FakeRequest(std::string id) : name(std::move(id)) {}
   HttpRequestStatus Execute() override { return HttpRequestStatus(HttpRequestResult::Success); }
   HttpRequestStatus GetStatus() override { return HttpRequestStatus(); }
   void Cancel() override {}

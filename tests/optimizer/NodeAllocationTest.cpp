@@ -15,12 +15,12 @@ constexpr std::uint64_t kChunk = 1048576;
 
 double Share(const SimulationResult& result, std::size_t node) {
   const double total = std::accumulate(result.bytes.begin(), result.bytes.end(), 0.0);
-  return result.bytes[node] / total;
+  return static_cast<double>(result.bytes[node]) / total;
 }
 
 double FirstShare(const SimulationResult& result, std::uint32_t node) {
   const auto n = std::count(result.firstRequests.begin(), result.firstRequests.end(), node);
-  return static_cast<double>(n) / result.firstRequests.size();
+  return static_cast<double>(n) / static_cast<double>(result.firstRequests.size());
 }
 
 TEST(NodeAllocationTest, CorruptNodeLosesTheFirstRequests) {

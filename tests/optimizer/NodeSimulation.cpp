@@ -50,7 +50,7 @@ double NodeSimulation::IdealSeconds(std::uint32_t chunks) const {
   for (const auto& node : nodes_) {
     if (!node.corrupt && !node.refuses) capacity += node.capacity;
   }
-  return static_cast<double>(chunks) * chunkBytes_ / capacity;
+  return static_cast<double>(chunks) * static_cast<double>(chunkBytes_) / capacity;
 }
 
 SimulationResult NodeSimulation::Run(std::uint32_t chunks, std::uint32_t countFirstFrom) {
@@ -118,7 +118,8 @@ SimulationResult NodeSimulation::Run(std::uint32_t chunks, std::uint32_t countFi
       const SimulatedNode& node = nodes_[request.node];
       const bool refused = node.refuses && now_ >= request.start + 0.001 - 1e-12;
       if (!node.refuses) request.remaining -= rates[i] * step;
-      const bool finished = !node.refuses && request.remaining <= 1e-6 * chunkBytes_;
+      const bool finished =
+          !node.refuses && request.remaining <= 1e-6 * static_cast<double>(chunkBytes_);
       if (!refused && !finished) {
         running.push_back(request);
         continue;

@@ -72,7 +72,7 @@ TEST(NodeStatisticsTest, ConcurrentRecordsAndReportsLoseNothing) {
     for (auto& worker : workers) worker.join();
     reporter.join();
     reported += statistics.TakeBytesDelta();
-    EXPECT_EQ(reported.load(), 3u * kRecords * threads);
+    EXPECT_EQ(reported.load(), 3u * kRecords * static_cast<unsigned>(threads));
     EXPECT_EQ(statistics.GetRequests() + statistics.GetErrors(),
               static_cast<std::uint32_t>(kRecords * threads));
   }

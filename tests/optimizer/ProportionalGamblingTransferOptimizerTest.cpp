@@ -576,7 +576,9 @@ TEST(TransferOptimizerTest, SameSeedMakesTheSameChoices) {
       auto params = Params(nodes);
       optimizer.GetNode(params);
       run.push_back(params.SelectedNode->GetNodeId());
-      optimizer.ReportResult(params, Status(HttpRequestResult::Success, 1000 + i * 100), 500);
+      optimizer.ReportResult(
+          params, Status(HttpRequestResult::Success, 1000 + static_cast<std::uint64_t>(i) * 100),
+          500);
     }
   }
   EXPECT_EQ(runs[0], runs[1]);
@@ -607,7 +609,7 @@ TEST(TransferOptimizerTest, ConcurrentDecisionsReportsAndLookups) {
         boost::property_tree::ptree tree;
         const auto extra = MakeNode("x", "new-host-" + std::to_string(i));
         optimizer.GetStatistics(*extra)->Write(tree);
-        optimizer.GetStatistics(*nodes[i % 4])->Write(tree);
+        optimizer.GetStatistics(*nodes[static_cast<std::size_t>(i % 4)])->Write(tree);
       }
     });
     for (auto& worker : workers) worker.join();

@@ -37,20 +37,20 @@ void RestoreCrc32(std::string& bytes, std::size_t at, std::uint32_t target) {
   const std::uint32_t now = Crc(bytes);
   std::array<std::uint32_t, 32> effect{};  // CRC change of flipping bit b
   std::array<std::uint32_t, 32> flips{};   // which window bits make that change
-  for (int b = 0; b < 32; ++b) {
+  for (std::size_t b = 0; b < 32; ++b) {
     SetWindow(bytes, at, base ^ (1u << b));
     effect[b] = Crc(bytes) ^ now;
     flips[b] = 1u << b;
   }
   SetWindow(bytes, at, base);
   // Gauss-Jordan elimination: row r ends up with only bit r of the change.
-  for (int r = 0; r < 32; ++r) {
-    int pivot = r;
+  for (std::size_t r = 0; r < 32; ++r) {
+    std::size_t pivot = r;
     while (pivot < 32 && ((effect[pivot] >> r) & 1u) == 0) ++pivot;
     if (pivot == 32) throw std::logic_error("RestoreCrc32: singular window");
     std::swap(effect[r], effect[pivot]);
     std::swap(flips[r], flips[pivot]);
-    for (int other = 0; other < 32; ++other) {
+    for (std::size_t other = 0; other < 32; ++other) {
       if (other != r && ((effect[other] >> r) & 1u) != 0) {
         effect[other] ^= effect[r];
         flips[other] ^= flips[r];
@@ -59,7 +59,7 @@ void RestoreCrc32(std::string& bytes, std::size_t at, std::uint32_t target) {
   }
   const std::uint32_t wanted = now ^ target;
   std::uint32_t flip = 0;
-  for (int r = 0; r < 32; ++r) {
+  for (std::size_t r = 0; r < 32; ++r) {
     if ((wanted >> r) & 1u) flip ^= flips[r];
   }
   SetWindow(bytes, at, base ^ flip);

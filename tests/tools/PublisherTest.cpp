@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 // Bitwise reflected CRC-32 (IEEE), independent of the library the publisher uses.
 std::uint32_t SlowCrc32(const std::string& data) {
   std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char c : data) {
+  for (const char ch : data) {
+    const auto c = static_cast<unsigned char>(ch);
     crc ^= c;
     for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }

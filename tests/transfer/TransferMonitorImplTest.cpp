@@ -76,7 +76,7 @@ class RecordingCallback : public TransferMonitorCallback {
   }
   static std::size_t Count(const std::vector<Call>& calls, const std::string& kind) {
     std::size_t n = 0;
-    for (const Call& c : calls) n += c.kind == kind ? 1 : 0;
+    for (const Call& c : calls) n += c.kind == kind ? 1u : 0u;
     return n;
   }
 

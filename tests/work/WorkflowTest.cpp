@@ -565,7 +565,7 @@ TEST(AsioWorkManagerTest, OneThreadRunsInPostingOrderAndJoinDrains) {
   }));
   manager->Join();
   ASSERT_EQ(order.size(), 51u);
-  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
   EXPECT_EQ(order.back(), 999);
   EXPECT_THROW(AsioWorkManager(0), std::invalid_argument);
 }

@@ -59,7 +59,8 @@ std::string Trim(const std::string& s) {
 
 std::string Literal(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
     if (std::isalnum(c) || c == ' ' || c == '.' || c == '_' || c == '-' || c == '=' || c == ';' ||
         c == ':' || c == '/') {
       out += static_cast<char>(c);

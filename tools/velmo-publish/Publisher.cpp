@@ -31,7 +31,8 @@ namespace {
 void CheckId(const char* option, const std::string& id) {
   if (id.empty()) Fail(option, "must not be empty");
   if (id == "." || id == "..") Fail(option, "must not be '.' or '..'");
-  for (unsigned char c : id) {
+  for (const char ch : id) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c <= 32 || c == 127 || c == '/' || c == '\\' || c == '?' || c == '#' || c == '%') {
       Fail(option, "'" + id + "' must not contain spaces, control characters or / \\ ? # %");
     }
@@ -86,7 +87,8 @@ std::string XmlEscape(const std::string& text) {
 // characters (XML 1.0 forbids most of them, and the engine refuses the rest).
 void CheckCarriable(const std::string& what, const std::string& text) {
   if (!IsValidUtf8(text)) Fail(what, "is not valid UTF-8");
-  for (unsigned char c : text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c < 32 || c == 127) Fail(what, "contains a control character");
   }
 }

@@ -11,7 +11,7 @@ namespace velmo {
 class TransferManifest : public InputManifest, public OutputManifest {
  public:
   TransferManifest() = default;
-  explicit TransferManifest(const TransferParams& params) : params(params) {}
+  explicit TransferManifest(const TransferParams& transferParams) : params(transferParams) {}
 
   // Resets `params`, then reads the five identifiers from the top level of the
   // tree. Each must be present as a string (a member without children);

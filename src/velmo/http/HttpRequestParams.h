@@ -18,8 +18,8 @@ struct HttpRequestParams {
   static constexpr std::int32_t kPost = 1;
   static constexpr std::uint64_t kRangeEndOpen = std::numeric_limits<std::uint64_t>::max();
 
-  HttpRequestParams(std::string url, HttpWriteCallback* writer)
-      : url(std::move(url)), writer(writer), userAgent(GetHttpUserAgent()) {}
+  HttpRequestParams(std::string requestUrl, HttpWriteCallback* bodyWriter)
+      : url(std::move(requestUrl)), writer(bodyWriter), userAgent(GetHttpUserAgent()) {}
 
   // A range is sent when either end differs from the whole body.
   bool HasRange() const { return rangeStart > 0 || rangeEnd < kRangeEndOpen; }

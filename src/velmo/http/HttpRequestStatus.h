@@ -27,9 +27,9 @@ enum class HttpRequestResult : std::uint8_t {
 
 // The state of a request, or the result of one writer call.
 struct HttpRequestStatus {
-  HttpRequestStatus(HttpRequestResult result = HttpRequestResult::NotStarted,
-                    std::uint64_t bytes = 0)
-      : result(result), bytes(bytes) {}
+  HttpRequestStatus(HttpRequestResult outcome = HttpRequestResult::NotStarted,
+                    std::uint64_t byteCount = 0)
+      : result(outcome), bytes(byteCount) {}
 
   HttpRequestResult result;
   std::uint64_t bytes;

@@ -25,7 +25,8 @@ void CheckAuthority(const std::string& authority) {
   if (authority.empty()) {
     throw ManifestLocatorException();
   }
-  for (unsigned char c : authority) {
+  for (const char ch : authority) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c <= 32 || c >= 127 || std::strchr("/?#@\\", c) != nullptr) {
       throw ManifestLocatorException();
     }
@@ -84,7 +85,8 @@ std::string EncodeManifestPath(const std::string& path) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   encoded.reserve(path.size());
-  for (unsigned char c : path) {
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
     if (MustEncode(c)) {
       encoded.push_back('%');
       encoded.push_back(kHex[c >> 4]);

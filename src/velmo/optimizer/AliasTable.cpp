@@ -11,7 +11,8 @@ AliasTable::AliasTable(const std::vector<double>& weights) {
   }
   const std::size_t size = weights.size();
   entries_.resize(size);
-  const double average = std::accumulate(weights.begin(), weights.end(), 0.0) / size;
+  const double average =
+      std::accumulate(weights.begin(), weights.end(), 0.0) / static_cast<double>(size);
   // Scaled so that the average weight is 1: an entry below 1 keeps its own
   // index that often and borrows the rest from an entry above 1.
   std::vector<std::pair<double, std::uint32_t>> below;

@@ -244,7 +244,8 @@ ProportionalGamblingTransferOptimizer::HostLoad& ProportionalGamblingTransferOpt
     const std::string& host, std::uint64_t nowMs) {
   HostLoad& load = loads_[host];
   if (nowMs > load.lastChangeMs) {
-    load.loadIntegral += static_cast<double>(load.inFlight) * (nowMs - load.lastChangeMs);
+    load.loadIntegral +=
+        static_cast<double>(load.inFlight) * static_cast<double>(nowMs - load.lastChangeMs);
     load.lastChangeMs = nowMs;
   }
   return load;
@@ -273,7 +274,8 @@ double ProportionalGamblingTransferOptimizer::End(std::uint64_t lease, std::uint
   if (found == leases_.end()) return 0.0;
   HostLoad& load = LoadAt(found->second.host, nowMs);
   const std::uint64_t duration = nowMs > found->second.startMs ? nowMs - found->second.startMs : 0;
-  const double average = duration > 0 ? (load.loadIntegral - found->second.startIntegral) / duration
+  const double average = duration > 0 ? (load.loadIntegral - found->second.startIntegral) /
+                                            static_cast<double>(duration)
                                       : static_cast<double>(load.inFlight);
   if (load.inFlight > 0) --load.inFlight;
   leases_.erase(found);

@@ -6,13 +6,14 @@
 
 namespace velmo {
 
-StandardTransferData::StandardTransferData(const TransferParams& params,
-                                           const TransferBehavior& behavior,
+StandardTransferData::StandardTransferData(const TransferParams& transferParams,
+                                           const TransferBehavior& transferBehavior,
                                            TransferState initialState)
-    : params(params),
-      behavior(behavior),
-      status(std::make_shared<TransferStatusImpl>(behavior.settings)),
-      session(behavior.sessionFactory != nullptr ? behavior.sessionFactory->Create() : nullptr) {
+    : params(transferParams),
+      behavior(transferBehavior),
+      status(std::make_shared<TransferStatusImpl>(transferBehavior.settings)),
+      session(transferBehavior.sessionFactory != nullptr ? transferBehavior.sessionFactory->Create()
+                                                         : nullptr) {
   status->SetState(initialState);
 }
 

@@ -6,10 +6,10 @@ namespace velmo {
 
 void TransferWork::DescribeTransfer(boost::property_tree::ptree& out, bool brief) const {
   if (brief) {
-    out.put("transferId", workInterface->GetParamsRef().transferId);
+    out.put("transferId", workInterface_->GetParamsRef().transferId);
     return;
   }
-  const TransferParams params = workInterface->GetParams();
+  const TransferParams params = workInterface_->GetParams();
   params.Describe(out);
 }
 

@@ -12,7 +12,7 @@ namespace velmo {
 class TransferWork {
  public:
   explicit TransferWork(std::shared_ptr<TransferWorkInterface> workInterface)
-      : workInterface(std::move(workInterface)) {}
+      : workInterface_(std::move(workInterface)) {}
   virtual ~TransferWork() = default;
   TransferWork(const TransferWork&) = delete;
   TransferWork& operator=(const TransferWork&) = delete;
@@ -22,7 +22,7 @@ class TransferWork {
   void DescribeTransfer(boost::property_tree::ptree& out, bool brief) const;
 
  protected:
-  std::shared_ptr<TransferWorkInterface> workInterface;
+  std::shared_ptr<TransferWorkInterface> workInterface_;
 };
 
 }  // namespace velmo

@@ -61,9 +61,9 @@ class WorkExceptionData : public virtual WorkStatusData {
 // payload. A value; copied freely.
 class WorkStatus : public WorkDescriptor {
  public:
-  WorkStatus(WorkResult result, std::shared_ptr<WorkStatusData> data)
-      : result(result), data(std::move(data)) {}
-  explicit WorkStatus(WorkResult result = WorkResult::Fatal) : result(result) {}
+  WorkStatus(WorkResult outcome, std::shared_ptr<WorkStatusData> payload)
+      : result(outcome), data(std::move(payload)) {}
+  explicit WorkStatus(WorkResult outcome = WorkResult::Fatal) : result(outcome) {}
 
   void Describe(boost::property_tree::ptree& out) const override;
 

@@ -109,8 +109,9 @@ TEST_F(DamagedCatalogTest, IntactCopyTranslates) {
 TEST_F(DamagedCatalogTest, DamagedCatalogsLeaveTextsInEnglish) {
   std::vector<std::vector<unsigned char>> damaged;
   damaged.push_back({});
-  damaged.emplace_back(bytes_.begin(), bytes_.begin() + bytes_.size() / 2);  // truncated
-  damaged.emplace_back(bytes_.begin(), bytes_.begin() + 20);                 // header cut
+  damaged.emplace_back(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(
+                                                            bytes_.size() / 2));  // truncated
+  damaged.emplace_back(bytes_.begin(), bytes_.begin() + 20);                      // header cut
   auto magic = bytes_;
   magic[0] ^= 0xFF;
   damaged.push_back(magic);

@@ -113,8 +113,9 @@ TEST_F(RemainingTimeTest, ConcurrentReadersSeeTheSameTexts) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 200; ++i) {
-        if (locale.RemainingTimeText(9000) != expected) ++mismatches[t];
-        if (locale.Format("{1} Downloader", "Velmo") != "Velmo-Downloader") ++mismatches[t];
+        if (locale.RemainingTimeText(9000) != expected) ++mismatches[static_cast<std::size_t>(t)];
+        if (locale.Format("{1} Downloader", "Velmo") != "Velmo-Downloader")
+          ++mismatches[static_cast<std::size_t>(t)];
       }
     });
   }

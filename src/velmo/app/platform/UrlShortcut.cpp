@@ -65,7 +65,8 @@ std::string UrlShortcut::FileUrl(const std::string& path) {
     throw std::invalid_argument("Cannot convert path to URL");
   }
   std::string url = "file://";
-  for (unsigned char c : path) {
+  for (const char ch : path) {
+    const auto c = static_cast<unsigned char>(ch);
     bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
     if (unreserved) {

@@ -34,7 +34,7 @@ RetryableTransferChunkWork::RetryableTransferChunkWork(
     : TransferWork(std::move(workInterface)),
       LimitedRetrySequentialWork(nullptr, maxRetries),
       chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<RetryableTransferChunkWork> RetryableTransferChunkWork::Create(
@@ -59,7 +59,7 @@ ConditionalTransferChunkWork::ConditionalTransferChunkWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedMapData> chunk)
     : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<ConditionalTransferChunkWork> ConditionalTransferChunkWork::Create(
@@ -86,7 +86,7 @@ TransferSingleChunkWork::TransferSingleChunkWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedMapData> chunk)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 3), chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<TransferSingleChunkWork> TransferSingleChunkWork::Create(

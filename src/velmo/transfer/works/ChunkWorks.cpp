@@ -66,7 +66,7 @@ void DescribeChunk(boost::property_tree::ptree& out, const char* name, const Tra
 ReleaseChunkMapWork::ReleaseChunkMapWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                          std::shared_ptr<TransferSharedMapData> chunk)
     : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void ReleaseChunkMapWork::Describe(boost::property_tree::ptree& out) const {
@@ -83,7 +83,7 @@ WorkStatus ReleaseChunkMapWork::ExecuteTask() {
 VerifyChunkWork::VerifyChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                  std::shared_ptr<TransferSharedMapData> chunk)
     : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void VerifyChunkWork::Describe(boost::property_tree::ptree& out) const {
@@ -112,14 +112,14 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
       if (crcGood && !sha256Mismatch) {
         if (!chunk.CommitVerified(*chunk.received)) chunk.SettleProgress();
         chunk.received.reset();  // the buffer goes back to the pool at once
-        if (auto tail = workInterface->GetTailTracker()) tail->Verified(chunk);
+        if (auto tail = workInterface_->GetTailTracker()) tail->Verified(chunk);
         return WorkStatus(WorkResult::Success, nullptr);
       }
     } else if (!chunk.fileData->created) {
       // What an earlier run left in the file.
       std::optional<Sha256Hasher> sha;
       if (chunk.NeedsSha256()) sha.emplace();
-      actual = ReadChecksum(chunk, workInterface->GetBehavior(), sha ? &*sha : nullptr);
+      actual = ReadChecksum(chunk, workInterface_->GetBehavior(), sha ? &*sha : nullptr);
       sha256Mismatch =
           actual == chunk.expectedChecksum && sha && sha->Digest() != *chunk.expectedSha256;
       if (actual == chunk.expectedChecksum && !sha256Mismatch) {
@@ -127,7 +127,7 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
           std::lock_guard<std::mutex> lock(chunk.commitMutex);
           chunk.CountVerified();
         }
-        if (auto tail = workInterface->GetTailTracker()) tail->Verified(chunk);
+        if (auto tail = workInterface_->GetTailTracker()) tail->Verified(chunk);
         return WorkStatus(WorkResult::Success, nullptr);
       }
     }
@@ -135,12 +135,12 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
     // simply not there, with no bytes to blame anyone for.
     chunk.Rewind();
     if (fromNetwork) {
-      if (auto tail = workInterface->GetTailTracker()) tail->Dropped(chunk);
+      if (auto tail = workInterface_->GetTailTracker()) tail->Dropped(chunk);
     }
     if (fromNetwork && chunk.lastStatus.result == HttpRequestResult::Success) {
       // The node that sent wrong bytes is charged with a failure, so the
       // optimizer stops rewarding a fast node for fast garbage.
-      if (TransferOptimizer* optimizer = workInterface->GetBehavior().optimizer) {
+      if (TransferOptimizer* optimizer = workInterface_->GetBehavior().optimizer) {
         OptimizedRequestParams blamed;
         blamed.SelectedNode = chunk.lastNode;
         blamed.lease = chunk.lastLease;
@@ -151,7 +151,7 @@ WorkStatus VerifyChunkWork::ExecuteTask() {
         chunk.badNodeMask |= bit;
         ++chunk.badNodeCount;
       }
-      const auto nodeList = workInterface->GetNodeList();
+      const auto nodeList = workInterface_->GetNodeList();
       const auto nodes = nodeList ? nodeList->GetNodes() : NodeManifestList();
       const auto index = static_cast<std::size_t>(chunk.nodeIndex);
       if (index < nodes.size() && nodes[index]->GetStatistics()) {

@@ -45,7 +45,7 @@ OpenAndAllocateFileWork::OpenAndAllocateFileWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedFileData> file)
     : TransferWork(std::move(workInterface)), file_(std::move(file)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void OpenAndAllocateFileWork::Describe(boost::property_tree::ptree& out) const {
@@ -58,7 +58,7 @@ WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
     file_->file = OpenAndAllocate(true);
     return WorkStatus(WorkResult::Success, nullptr);
   } catch (...) {
-    return FileFailureStatus(JoinPath(workInterface->GetParamsRef().destPath, file_->filePath));
+    return FileFailureStatus(JoinPath(workInterface_->GetParamsRef().destPath, file_->filePath));
   }
 }
 
@@ -69,8 +69,8 @@ void OpenAndAllocateFileWork::Reset() {
 }
 
 std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowRetry) {
-  SharedFileFactory& files = *workInterface->GetBehavior().sharedFileFactory;
-  const std::string folder = workInterface->GetParamsRef().destPath;
+  SharedFileFactory& files = *workInterface_->GetBehavior().sharedFileFactory;
+  const std::string folder = workInterface_->GetParamsRef().destPath;
   const std::uint64_t size = file_->fileSize;
   std::shared_ptr<SharedFile> file = files.OpenFile(
       folder, file_->filePath, FileOpenMode::OpenOrCreate, 0, size == 0 ? 0 : size - 1);
@@ -78,7 +78,7 @@ std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowR
   if (file->GetSize() == size) return file;
   if (file->Allocate(size)) {
     file_->created = true;
-    if (IsProgramFile(*workInterface, file_->filePath)) file->DenyExecute();
+    if (IsProgramFile(*workInterface_, file_->filePath)) file->DenyExecute();
     return file;
   }
   file.reset();
@@ -91,7 +91,7 @@ std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowR
 CloseFileWork::CloseFileWork(std::shared_ptr<TransferWorkInterface> workInterface,
                              std::shared_ptr<TransferSharedFileData> file)
     : TransferWork(std::move(workInterface)), file_(std::move(file)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void CloseFileWork::Describe(boost::property_tree::ptree& out) const {
@@ -110,12 +110,12 @@ LazyTransferMultipleChunksWork::LazyTransferMultipleChunksWork(
     std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<const FileManifest> manifest, std::shared_ptr<TransferSharedFileData> file)
     : TransferWork(std::move(workInterface)),
-      LazyParallelWork(nullptr, CapacityFor(*this->workInterface)),
+      LazyParallelWork(nullptr, CapacityFor(*this->workInterface_)),
       manifest_(std::move(manifest)),
       file_(std::move(file)),
       checksums_(manifest_->GetChecksums()),
       sha256s_(manifest_->GetSha256s()) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void LazyTransferMultipleChunksWork::Describe(boost::property_tree::ptree& out) const {
@@ -131,7 +131,7 @@ std::shared_ptr<Work> LazyTransferMultipleChunksWork::GetNextWork() {
   const std::uint64_t upper = std::min((i + 1) * chunkSize, file_->fileSize) - 1;
   std::optional<Sha256Digest> sha256;
   if (i < sha256s_.size()) sha256 = sha256s_[static_cast<std::size_t>(i)];
-  auto work = TransferSingleChunkWork::Create(workInterface, file_, lower, upper,
+  auto work = TransferSingleChunkWork::Create(workInterface_, file_, lower, upper,
                                               checksums_[static_cast<std::size_t>(i)], sha256);
   std::lock_guard<std::mutex> lock(producedMutex_);
   produced_.push_back(work);
@@ -156,7 +156,7 @@ void LazyTransferMultipleChunksWork::ReleaseViews() {
 TransferSingleFileWork::TransferSingleFileWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                                std::shared_ptr<TransferSharedFileData> file)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 3), file_(std::move(file)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<TransferSingleFileWork> TransferSingleFileWork::Create(
@@ -177,7 +177,7 @@ TransferSingleFileWork::~TransferSingleFileWork() {
   try {
     if (chunks_) chunks_->ReleaseViews();
     file_->file.reset();
-    workInterface->RegisterFile(file_->filePath);
+    workInterface_->RegisterFile(file_->filePath);
   } catch (...) {
     // A destructor must not throw; the file simply stays unregistered.
   }
@@ -198,7 +198,7 @@ void TransferSingleFileWork::Reset() {
 SequentialTransferMultipleFilesWork::SequentialTransferMultipleFilesWork(
     std::shared_ptr<TransferWorkInterface> workInterface, unsigned reserve)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, reserve) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<SequentialTransferMultipleFilesWork> SequentialTransferMultipleFilesWork::Create(
@@ -223,13 +223,13 @@ void SequentialTransferMultipleFilesWork::Describe(boost::property_tree::ptree& 
 LazyParallelTransferMultipleFilesWork::LazyParallelTransferMultipleFilesWork(
     std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)),
-      LazyParallelWork(nullptr, CapacityFor(*this->workInterface)) {
-  const auto package = this->workInterface->GetPackage();
+      LazyParallelWork(nullptr, CapacityFor(*this->workInterface_)) {
+  const auto package = this->workInterface_->GetPackage();
   if (package) files_ = package->GetOtherFiles();
   if (files_.empty()) {
     throw std::logic_error("LazyParallelTransferMultipleFilesWork constructed with empty cluster");
   }
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void LazyParallelTransferMultipleFilesWork::Describe(boost::property_tree::ptree& out) const {
@@ -239,7 +239,7 @@ void LazyParallelTransferMultipleFilesWork::Describe(boost::property_tree::ptree
 std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::GetNextWork() {
   const std::uint32_t i = Produced();
   if (i >= files_.size()) return nullptr;
-  return TransferSingleFileWork::Create(workInterface, files_[i]);
+  return TransferSingleFileWork::Create(workInterface_, files_[i]);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,7 +247,7 @@ std::shared_ptr<Work> LazyParallelTransferMultipleFilesWork::GetNextWork() {
 TransferMultipleFilesWork::TransferMultipleFilesWork(
     std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 2) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<TransferMultipleFilesWork> TransferMultipleFilesWork::Create(

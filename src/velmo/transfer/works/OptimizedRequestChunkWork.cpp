@@ -66,13 +66,13 @@ OptimizedRequestChunkWork::OptimizedRequestChunkWork(
     : TransferWork(std::move(workInterface)),
       LimitedRetrySimpleWork(maxRetries),
       chunk_(std::move(chunk)) {
-  params_.nodeList = this->workInterface->GetNodeList();
+  params_.nodeList = this->workInterface_->GetNodeList();
   if (params_.nodeList) params_.candidates = params_.nodeList->GetNodes();
-  params_.transferParams = this->workInterface->GetParams();
+  params_.transferParams = this->workInterface_->GetParams();
   params_.filePath = chunk_->fileData->filePath;
   params_.ChunkData = chunk_;
-  ObserveByWorkLog(*this, *this->workInterface);
-  ObserveRetriesByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
+  ObserveRetriesByWorkLog(*this, *this->workInterface_);
 }
 
 void OptimizedRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
@@ -98,7 +98,7 @@ WorkStatus OptimizedRequestChunkWork::ExecuteTask() {
       std::lock_guard<std::mutex> lock(mutex_);
       request_.reset();
     }
-    workInterface->GetBehavior().optimizer->ReleaseNode(params_);
+    workInterface_->GetBehavior().optimizer->ReleaseNode(params_);
     return UnexpectedFailureStatus();
   }
 }
@@ -115,22 +115,22 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   if (!chunk.received) {
     chunk.received = std::make_shared<BufferedChunkData>(
         file, chunk.lowerBound, chunk.upperBound,
-        AcquireChunkBuffer(workInterface->GetBehavior(), chunk.Size()), chunk.NeedsSha256());
+        AcquireChunkBuffer(workInterface_->GetBehavior(), chunk.Size()), chunk.NeedsSha256());
   }
-  const TransferBehavior& behavior = workInterface->GetBehavior();
+  const TransferBehavior& behavior = workInterface_->GetBehavior();
   params_.freeRetry = false;
   behavior.optimizer->GetNode(params_);
 
   TransferHttpWriter writer(chunk.received, chunk_);
   const HttpRequestParams requestParams = params_.ToRequestParams(&writer);
   std::shared_ptr<HttpRequest> request =
-      behavior.requestFactory->Create(requestParams, workInterface->GetSession());
+      behavior.requestFactory->Create(requestParams, workInterface_->GetSession());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     request_ = request;
   }
   chunk.Rewind();
-  const std::shared_ptr<TailRequestTracker> tail = workInterface->GetTailTracker();
+  const std::shared_ptr<TailRequestTracker> tail = workInterface_->GetTailTracker();
   if (tail) tail->Started(chunk_, request, params_.SelectedNode);
   if (IsInterrupted() || chunk.verified.load()) request->Cancel();
 

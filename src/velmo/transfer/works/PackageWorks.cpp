@@ -34,8 +34,8 @@ namespace velmo {
 
 TransferPackageWork::TransferPackageWork(std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 3) {
-  AddCompleteCallback(this->workInterface->GetWorkCompleteCallback());
-  ObserveByWorkLog(*this, *this->workInterface);
+  AddCompleteCallback(this->workInterface_->GetWorkCompleteCallback());
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<TransferPackageWork> TransferPackageWork::Create(
@@ -57,8 +57,8 @@ void TransferPackageWork::Describe(boost::property_tree::ptree& out) const {
 
 InitializeTransferWork::InitializeTransferWork(std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), SequentialWork(nullptr, 2) {
-  AddCompleteCallback(this->workInterface->GetInitializeCallback());
-  ObserveByWorkLog(*this, *this->workInterface);
+  AddCompleteCallback(this->workInterface_->GetInitializeCallback());
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<InitializeTransferWork> InitializeTransferWork::Create(
@@ -77,7 +77,7 @@ void InitializeTransferWork::Describe(boost::property_tree::ptree& out) const {
 
 GetManifestsWork::GetManifestsWork(std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 std::shared_ptr<GetManifestsWork> GetManifestsWork::Create(
@@ -99,9 +99,9 @@ void GetManifestsWork::Describe(boost::property_tree::ptree& out) const {
 GetPackageManifestWork::GetPackageManifestWork(std::uint32_t maxRetries,
                                                std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
-  AddCompleteCallback(this->workInterface->GetPackageAcquireCallback());
-  ObserveByWorkLog(*this, *this->workInterface);
-  ObserveRetriesByWorkLog(*this, *this->workInterface);
+  AddCompleteCallback(this->workInterface_->GetPackageAcquireCallback());
+  ObserveByWorkLog(*this, *this->workInterface_);
+  ObserveRetriesByWorkLog(*this, *this->workInterface_);
 }
 
 void GetPackageManifestWork::Describe(boost::property_tree::ptree& out) const {
@@ -111,16 +111,16 @@ void GetPackageManifestWork::Describe(boost::property_tree::ptree& out) const {
 WorkStatus GetPackageManifestWork::ExecuteTask() {
   std::string url;
   try {
-    const TransferParams params = workInterface->GetParams();
+    const TransferParams params = workInterface_->GetParams();
     const std::string version =
         params.versionId == UnspecifiedVersion ? std::string() : params.versionId;
     const std::string key = MakePackageKey(params.packageId, version);
-    PackageManifestFactory& factory = *workInterface->GetBehavior().packageManifestFactory;
+    PackageManifestFactory& factory = *workInterface_->GetBehavior().packageManifestFactory;
     std::shared_ptr<PackageManifest> manifest;
     // The transfer's session keeps the manifest host's connection open.
     if (auto* http = dynamic_cast<HttpPackageManifestFactory*>(&factory)) {
       url = http->BuildUrl(key);
-      manifest = http->Create(key, workInterface->GetSession());
+      manifest = http->Create(key, workInterface_->GetSession());
     } else {
       manifest = factory.Create(key);
     }
@@ -133,9 +133,9 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
 GetNodeListWork::GetNodeListWork(std::uint32_t maxRetries,
                                  std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
-  AddCompleteCallback(this->workInterface->GetNodeListAcquireCallback());
-  ObserveByWorkLog(*this, *this->workInterface);
-  ObserveRetriesByWorkLog(*this, *this->workInterface);
+  AddCompleteCallback(this->workInterface_->GetNodeListAcquireCallback());
+  ObserveByWorkLog(*this, *this->workInterface_);
+  ObserveRetriesByWorkLog(*this, *this->workInterface_);
 }
 
 void GetNodeListWork::Describe(boost::property_tree::ptree& out) const {
@@ -145,12 +145,12 @@ void GetNodeListWork::Describe(boost::property_tree::ptree& out) const {
 WorkStatus GetNodeListWork::ExecuteTask() {
   std::string url;
   try {
-    const TransferParams params = workInterface->GetParams();
-    NodeListManifestFactory& factory = *workInterface->GetBehavior().nodeListManifestFactory;
+    const TransferParams params = workInterface_->GetParams();
+    NodeListManifestFactory& factory = *workInterface_->GetBehavior().nodeListManifestFactory;
     std::shared_ptr<NodeListManifest> nodeList;
     if (auto* http = dynamic_cast<HttpNodeListManifestFactory*>(&factory)) {
       url = http->BuildUrl(params.partnerId);
-      nodeList = http->Create(params.partnerId, workInterface->GetSession());
+      nodeList = http->Create(params.partnerId, workInterface_->GetSession());
     } else {
       nodeList = factory.Create(params.partnerId);
     }
@@ -162,14 +162,14 @@ WorkStatus GetNodeListWork::ExecuteTask() {
 }
 
 void GetNodeListWork::LogDroppedNodes(const NodeListManifest& nodeList) {
-  WorkLogManager* log = workInterface->GetBehavior().workLog;
+  WorkLogManager* log = workInterface_->GetBehavior().workLog;
   if (log == nullptr) return;
   using boost::property_tree::ptree;
   for (const DroppedNode& node : nodeList.GetDroppedNodes()) {
     std::shared_ptr<TrackEventWork> work = log->CreateEvent(kLogWorkFailure | kLogImportant);
     ptree& tree = work->GetTree();
     tree.push_back(ptree::value_type("event", ptree("NodeDropped")));
-    tree.push_back(ptree::value_type("partnerId", ptree(workInterface->GetParams().partnerId)));
+    tree.push_back(ptree::value_type("partnerId", ptree(workInterface_->GetParams().partnerId)));
     tree.push_back(ptree::value_type("nodeId", ptree(node.nodeId)));
     tree.push_back(ptree::value_type("host", ptree(node.host)));
     tree.push_back(ptree::value_type("reason", ptree(node.reason)));
@@ -182,7 +182,7 @@ void GetNodeListWork::LogDroppedNodes(const NodeListManifest& nodeList) {
 ConstructTransferFromPackageWork::ConstructTransferFromPackageWork(
     std::shared_ptr<TransferWorkInterface> workInterface, std::shared_ptr<DeferredWork> files)
     : TransferWork(std::move(workInterface)), files_(std::move(files)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void ConstructTransferFromPackageWork::Describe(boost::property_tree::ptree& out) const {
@@ -191,7 +191,7 @@ void ConstructTransferFromPackageWork::Describe(boost::property_tree::ptree& out
 
 WorkStatus ConstructTransferFromPackageWork::ExecuteTask() {
   try {
-    if (!files_->Assign(TransferMultipleFilesWork::Create(workInterface))) {
+    if (!files_->Assign(TransferMultipleFilesWork::Create(workInterface_))) {
       return WorkStatus(WorkResult::Fatal,
                         MakeTransferErrorData(TransferError::UnexpectedError,
                                               "ConstructTransferFromPackageWork::ExecuteTask "
@@ -207,7 +207,7 @@ WorkStatus ConstructTransferFromPackageWork::ExecuteTask() {
 
 AllowExecuteWork::AllowExecuteWork(std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void AllowExecuteWork::Describe(boost::property_tree::ptree& out) const {
@@ -217,16 +217,16 @@ void AllowExecuteWork::Describe(boost::property_tree::ptree& out) const {
 WorkStatus AllowExecuteWork::ExecuteTask() {
   std::string program;
   try {
-    const auto package = workInterface->GetPackage();
+    const auto package = workInterface_->GetPackage();
     if (!package) {
       return WorkStatus(WorkResult::Fatal,
                         MakeTransferErrorData(TransferError::UnexpectedError,
                                               "AllowExecuteWork::ExecuteTask has no package"));
     }
-    SharedFileFactory& files = *workInterface->GetBehavior().sharedFileFactory;
-    const std::string folder = workInterface->GetParamsRef().destPath;
+    SharedFileFactory& files = *workInterface_->GetBehavior().sharedFileFactory;
+    const std::string folder = workInterface_->GetParamsRef().destPath;
     for (const auto& file : package->GetFiles()) {
-      if (!IsProgramFile(*workInterface, file->GetPath())) continue;
+      if (!IsProgramFile(*workInterface_, file->GetPath())) continue;
       auto shared = files.OpenFile(folder, file->GetPath(), FileOpenMode::OpenExisting, 0,
                                    std::numeric_limits<std::uint64_t>::max());
       program = JoinPath(folder, file->GetPath());

@@ -24,7 +24,7 @@ namespace velmo {
 TailRequestChunkWork::TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                            std::shared_ptr<TransferSharedMapData> chunk)
     : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
-  ObserveByWorkLog(*this, *this->workInterface);
+  ObserveByWorkLog(*this, *this->workInterface_);
 }
 
 void TailRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
@@ -63,9 +63,9 @@ WorkStatus TailRequestChunkWork::Attempt() {
     won_ = false;
     wastedBytes_ = 0;
   }
-  const std::shared_ptr<TailRequestTracker> tail = workInterface->GetTailTracker();
-  const auto package = workInterface->GetPackage();
-  const auto nodeList = workInterface->GetNodeList();
+  const std::shared_ptr<TailRequestTracker> tail = workInterface_->GetTailTracker();
+  const auto package = workInterface_->GetPackage();
+  const auto nodeList = workInterface_->GetNodeList();
   if (!tail || !package || !nodeList || IsInterrupted())
     return WorkStatus(WorkResult::Success, nullptr);
   const NodeManifestList nodes = nodeList->GetNodes();
@@ -94,10 +94,10 @@ WorkStatus TailRequestChunkWork::Attempt() {
   for (const auto& node : nodes) {
     if (node != straggler.node) params.candidates.push_back(node);
   }
-  params.transferParams = workInterface->GetParams();
+  params.transferParams = workInterface_->GetParams();
   params.filePath = target.fileData->filePath;
   params.ChunkData = straggler.chunk;
-  const TransferBehavior& behavior = workInterface->GetBehavior();
+  const TransferBehavior& behavior = workInterface_->GetBehavior();
   behavior.optimizer->GetNode(params);
 
   // Into a buffer of its own: the chunk's receive buffer belongs to the
@@ -108,7 +108,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
   BufferedChunkData& bytes = *received;
   HttpBoundedFileDataWriter writer(received);
   const std::shared_ptr<HttpRequest> request =
-      behavior.requestFactory->Create(params.ToRequestParams(&writer), workInterface->GetSession());
+      behavior.requestFactory->Create(params.ToRequestParams(&writer), workInterface_->GetSession());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     request_ = request;
@@ -123,7 +123,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
   const std::uint32_t started = TickCount();
   const HttpRequestStatus status = request->Execute();
   const std::uint32_t elapsed = TicksBetween(started, TickCount());
-  if (auto progress = workInterface->GetProgressUpdater()) progress->AddDownloaded(status.bytes);
+  if (auto progress = workInterface_->GetProgressUpdater()) progress->AddDownloaded(status.bytes);
   // The node's statistics learn from this request like from any other; a
   // cancelled one (the first copy won) teaches nothing.
   if (status.result != HttpRequestResult::Canceled) {

@@ -16,8 +16,8 @@ class SharedFile;
 // file's sequence runs before and after every chunk.
 class TransferSharedFileData : public WorkDescriptor {
  public:
-  TransferSharedFileData(std::string filePath, std::uint64_t fileSize)
-      : filePath(std::move(filePath)), fileSize(fileSize) {}
+  TransferSharedFileData(std::string path, std::uint64_t size)
+      : filePath(std::move(path)), fileSize(size) {}
   TransferSharedFileData(const TransferSharedFileData&) = delete;
   TransferSharedFileData& operator=(const TransferSharedFileData&) = delete;
 

@@ -14,17 +14,17 @@ std::string HexChecksum(std::uint32_t value) {
   return text;
 }
 
-TransferSharedMapData::TransferSharedMapData(std::shared_ptr<TransferSharedFileData> fileData,
-                                             std::uint64_t lowerBound, std::uint64_t upperBound,
-                                             std::uint32_t expectedChecksum,
-                                             std::shared_ptr<TransferProgressUpdater> progress,
-                                             std::optional<Sha256Digest> expectedSha256)
-    : ChunkBounds{lowerBound, upperBound},
-      fileData(std::move(fileData)),
-      expectedChecksum(expectedChecksum),
-      expectedSha256(expectedSha256),
-      progress(std::move(progress)),
-      position(lowerBound) {}
+TransferSharedMapData::TransferSharedMapData(std::shared_ptr<TransferSharedFileData> file,
+                                             std::uint64_t lower, std::uint64_t upper,
+                                             std::uint32_t checksum,
+                                             std::shared_ptr<TransferProgressUpdater> updater,
+                                             std::optional<Sha256Digest> sha256)
+    : ChunkBounds{lower, upper},
+      fileData(std::move(file)),
+      expectedChecksum(checksum),
+      expectedSha256(sha256),
+      progress(std::move(updater)),
+      position(lower) {}
 
 void TransferSharedMapData::Describe(boost::property_tree::ptree& out) const {
   if (fileData) fileData->Describe(out);
