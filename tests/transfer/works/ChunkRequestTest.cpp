@@ -281,8 +281,7 @@ class ChunkRequestTest : public ::testing::Test {
     fileData_->file =
         files_.OpenFile(dir_.path(), "f.bin", FileOpenMode::OpenOrCreate, 0, kChunk - 1);
     fileData_->created = fileData_->file->Allocate(kChunk);
-    const auto crc =
-        static_cast<std::uint32_t>(libdeflate_crc32(0, body_.data(), body_.size()));
+    const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, body_.data(), body_.size()));
     root_ = TransferSingleChunkWork::Create(face_, fileData_, 0, kChunk - 1, crc);
     root_->AddCompleteCallback(&outcome_);
     workflow_ = std::make_shared<StandardWorkflow>(root_, &manager_, 4);
