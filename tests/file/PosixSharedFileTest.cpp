@@ -1,3 +1,6 @@
+// Behaviour of the POSIX files alone: folder and file modes, links, the
+// mapping guard, read caps, a full disk. What every implementation promises
+// is in SharedFileContractTest.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -44,42 +47,6 @@ class PosixSharedFileTest : public ::testing::Test {
   test::TempDir dir_;
   PosixSharedFileFactory factory_;
 };
-
-TEST_F(PosixSharedFileTest, AllocatesOnlyEmptyFilesAndCreatesParents) {
-  auto file = Open("a/b/c.bin");
-  EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / "a/b/c.bin"));
-  EXPECT_TRUE(file->Allocate(0)) << "size 0 on an empty file does nothing";
-  EXPECT_EQ(file->GetSize(), 0u);
-  EXPECT_TRUE(file->Allocate(10000));
-  EXPECT_EQ(file->GetSize(), 10000u);
-  EXPECT_EQ(file->GetPosition(), 0u);
-  EXPECT_FALSE(file->Allocate(5)) << "a file with content is left as it is";
-  EXPECT_EQ(file->GetSize(), 10000u);
-
-  auto bounded = Open("small", FileOpenMode::OpenOrCreate, 0, 99);
-  EXPECT_THROW(bounded->Allocate(101), FileOutOfBoundsException);
-  EXPECT_EQ(bounded->GetSize(), 0u);
-}
-
-TEST_F(PosixSharedFileTest, OpenModesAndPathRules) {
-  EXPECT_THROW(Open("missing", FileOpenMode::OpenExisting), FileBadPathException);
-  Open("exists");
-  EXPECT_THROW(Open("exists", FileOpenMode::CreateNew), FileInUseException);
-  EXPECT_NO_THROW(Open("exists", FileOpenMode::OpenExisting));
-
-  for (const std::string& bad : std::vector<std::string>{"", "/etc/passwd", "../x", "a/../../x",
-                                                         "a/..", std::string("a\0b", 3)}) {
-    EXPECT_THROW(Open(bad), FileBadPathException) << "path '" << bad << "'";
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/../x"));
-
-  EXPECT_THROW(factory_.OpenFile(dir_ / "nofolder", "a/b", FileOpenMode::OpenOrCreate, 0, kMax),
-               FileBadPathException);
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "nofolder")) << "nothing created before the check";
-  std::filesystem::create_directory(dir_ / "adir");
-  EXPECT_THROW(Open("adir"), FileBadPathException);
-  EXPECT_THROW(Open("x", FileOpenMode::OpenOrCreate, 5, 4), FileOutOfBoundsException);
-}
 
 TEST_F(PosixSharedFileTest, MadeFoldersArePrivateAndLinksAreNeverFollowed) {
   const mode_t old = ::umask(0002);
@@ -180,16 +147,6 @@ TEST_F(PosixSharedFileTest, ViewReadsAreCappedAt4096) {
   EXPECT_EQ(view->GetPosition(), 4096u);
 }
 
-TEST_F(PosixSharedFileTest, ViewOutlivesItsFile) {
-  auto file = Open("f");
-  ASSERT_TRUE(file->Allocate(100));
-  auto view = file->Map(10, 19);
-  file.reset();
-  EXPECT_EQ(view->Write("0123456789", 10), 10u);
-  view.reset();
-  EXPECT_EQ(ReadWhole("f").substr(10, 10), "0123456789");
-}
-
 TEST_F(PosixSharedFileTest, TruncatedFileUnderViewIsAnInvalidMap) {
   auto file = Open("f");
   ASSERT_TRUE(file->Allocate(8 * 4096));
@@ -248,21 +205,6 @@ TEST_F(PosixSharedFileTest, ExecutePermissionFollowsReadBits) {
   ASSERT_EQ(chmod((dir_ / "prog").c_str(), 0600), 0);
   EXPECT_TRUE(file->AllowExecute());
   EXPECT_EQ(Mode("prog"), 0700u);
-}
-
-TEST_F(PosixSharedFileTest, FactoryRemovesAndClassifies) {
-  Open("sub/x.bin");
-  EXPECT_TRUE(factory_.RemoveFile(dir_.path(), "sub/x.bin"));
-  EXPECT_FALSE(factory_.RemoveFile(dir_.path(), "sub/x.bin"));
-  EXPECT_FALSE(factory_.RemoveFile(dir_.path(), "../escape"));
-  EXPECT_FALSE(factory_.RemoveFile(dir_.path(), ""));
-
-  for (const char* yes : {"a.exe", "b/c.vbs", "run.sh", "x.run", "App.AppImage", "s.cmd"}) {
-    EXPECT_TRUE(factory_.IsExecutable("", yes)) << yes;
-  }
-  for (const char* no : {"a.EXE", "b.VBS", "readme.txt", "noext", "sh", "x.appimage"}) {
-    EXPECT_FALSE(factory_.IsExecutable("", no)) << no;
-  }
 }
 
 TEST(BoundedFileDataTest, RangeSizeLimit) {
