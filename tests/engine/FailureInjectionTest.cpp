@@ -48,6 +48,7 @@ struct RunOutcome {
   bool completed = false;
   TransferError error = TransferError::None;
   std::uint64_t steps = 0;
+  std::string recovery;  // how an error was recovered from (see Recover)
 };
 
 // One layer under test: how to put its failing double into an engine, and
@@ -175,14 +176,18 @@ class FailureInjectionTest : public ::testing::Test {
   // new engine that resumes the stored transfer, or starts a new one into
   // the same folder when nothing resumable was kept. The chunks already
   // whole on disk stay: none of them is asked for again.
-  void Recover(std::unique_ptr<TransferEngine> engine, const std::string& id,
-               const TransferStatus& failed, const std::string& dest) {
+  // Returns which way it took: "retried", "resumed" or "restarted".
+  std::string Recover(std::unique_ptr<TransferEngine> engine, const std::string& id,
+                      const TransferStatus& failed, const std::string& dest) {
+    std::string way;
     std::vector<std::size_t> requestsBefore = RequestCounts();
     std::set<std::pair<std::string, std::uint64_t>> whole = WholeChunksOnDisk(dest);
     TransferStatus status;
     if (!IsFinal(failed) && failed.retryable) {
+      way = "retried";
       auto transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
-      ASSERT_NE(transfer, nullptr);
+      EXPECT_NE(transfer, nullptr);
+      if (!transfer) return way;
       transfer->Retry();
       status = WaitFor(*engine, id, Ended);
       // A Retry that lands while initializing leaves it ready, not started.
@@ -200,6 +205,7 @@ class FailureInjectionTest : public ::testing::Test {
       std::shared_ptr<Transfer> transfer;
       if (!id.empty()) transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
       if (transfer && transfer->GetStatus().state == TransferState::Suspended) {
+        way = "resumed";
         EXPECT_EQ(transfer->Restore().state, TransferState::Initializing);
         status = WaitFor(*engine, id, [](const TransferStatus& s) {
           return s.state == TransferState::Initialized || Ended(s);
@@ -209,6 +215,7 @@ class FailureInjectionTest : public ::testing::Test {
           status = WaitFor(*engine, id, Ended);
         }
       } else {
+        way = "restarted";
         std::string newId;
         status = Download(*engine, dest, &newId);
       }
@@ -217,6 +224,7 @@ class FailureInjectionTest : public ::testing::Test {
         << StateName(status.state) << " " << ErrorName(status.error) << " " << status.errorCause;
     ExpectPublishedBytes(dest);
     ExpectNoneFetchedAgain(whole, requestsBefore);
+    return way;
   }
 
   // One run with step `failAt` of `layer` failing.
@@ -247,7 +255,7 @@ class FailureInjectionTest : public ::testing::Test {
       EXPECT_FALSE(status.errorCause.empty()) << ErrorName(status.error);
       EXPECT_TRUE(layer.errors.count(status.error) != 0)
           << "unexpected kind " << ErrorName(status.error) << ": " << status.errorCause;
-      Recover(std::move(engine), id, status, dest);
+      outcome.recovery = Recover(std::move(engine), id, status, dest);
     }
     // Read once the engine is gone: its teardown uses the layers too.
     outcome.injected = layer.steps().Injected();
@@ -269,7 +277,9 @@ class FailureInjectionTest : public ::testing::Test {
     std::map<std::string, int> errors;
     for (const RunOutcome& outcome : outcomes) {
       if (outcome.completed) ++completed;
-      if (!outcome.completed) ++errors[ErrorName(outcome.error)];
+      if (!outcome.completed) {
+        ++errors[std::string(ErrorName(outcome.error)) + "/" + outcome.recovery];
+      }
     }
     std::string summary;
     for (const auto& [name, count] : errors) summary += name + "=" + std::to_string(count) + " ";
