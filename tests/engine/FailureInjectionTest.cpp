@@ -100,13 +100,15 @@ class FailureInjectionTest : public ::testing::Test {
       std::this_thread::sleep_for(5ms);
       status = engine.GetTransferStatus(id);
     }
-    EXPECT_TRUE(done(status)) << "no end after 60 s: state " << StateName(status.state)
-                              << " error " << ErrorName(status.error) << " " << status.errorCause;
+    EXPECT_TRUE(done(status)) << "no end after 60 s: state " << StateName(status.state) << " error "
+                              << ErrorName(status.error) << " " << status.errorCause;
     return status;
   }
 
   // The end of a run: final, or waiting with an error for a retry.
-  static bool Ended(const TransferStatus& s) { return IsFinal(s) || s.error != TransferError::None; }
+  static bool Ended(const TransferStatus& s) {
+    return IsFinal(s) || s.error != TransferError::None;
+  }
 
   // Creates the transfer and, once initialized, starts it into dest; returns
   // how it ended (see Ended).
@@ -165,8 +167,7 @@ class FailureInjectionTest : public ::testing::Test {
         if (eq == std::string::npos) continue;
         const std::uint64_t first = std::stoull(range.substr(eq + 1));
         EXPECT_EQ(whole.count({requests[r].path, first}), 0u)
-            << "the whole chunk at " << first << " of " << requests[r].path
-            << " was fetched again";
+            << "the whole chunk at " << first << " of " << requests[r].path << " was fetched again";
       }
     }
   }
@@ -249,8 +250,9 @@ class FailureInjectionTest : public ::testing::Test {
       ExpectPublishedBytes(dest);
       engine.reset();
     } else {
-      EXPECT_FALSE(injected.empty()) << "a run without a failure did not complete: "
-                                     << StateName(status.state) << " " << status.errorCause;
+      EXPECT_FALSE(injected.empty())
+          << "a run without a failure did not complete: " << StateName(status.state) << " "
+          << status.errorCause;
       EXPECT_NE(status.error, TransferError::None) << StateName(status.state);
       EXPECT_FALSE(status.errorCause.empty()) << ErrorName(status.error);
       EXPECT_TRUE(layer.errors.count(status.error) != 0)

@@ -15,8 +15,8 @@ HttpRequestStatus Failure(HttpRequestResult result, int curlCode, std::int32_t r
                           std::uint64_t bytes) {
   HttpRequestStatus status(result, bytes);
   status.responseCode = responseCode;
-  status.errorMessage = "libcurl error " + std::to_string(curlCode) + " (HTTP " +
-                        std::to_string(responseCode) + ")";
+  status.errorMessage =
+      "libcurl error " + std::to_string(curlCode) + " (HTTP " + std::to_string(responseCode) + ")";
   return status;
 }
 

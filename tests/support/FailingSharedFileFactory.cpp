@@ -83,7 +83,8 @@ std::shared_ptr<SharedFile> FailingSharedFileFactory::OpenFile(const std::string
                                                                FileOpenMode mode,
                                                                std::uint64_t first,
                                                                std::uint64_t last) {
-  if (!InScope(folder, relativePath)) return real_.OpenFile(folder, relativePath, mode, first, last);
+  if (!InScope(folder, relativePath))
+    return real_.OpenFile(folder, relativePath, mode, first, last);
   // The process has run out of descriptors: the open fails, nothing is made.
   if (Fail("OpenFile", relativePath)) ThrowFileError(EMFILE);
   return std::make_shared<FailingSharedFile>(

@@ -54,8 +54,7 @@ TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoint
       analytics_(requests_.get(), sessionFactory_.Create(), settings.analyticsConnectTimeout,
                  settings.analyticsTimeout, static_cast<std::int32_t>(settings.analyticsRetryCount),
                  std::move(analytics)),
-      workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder,
-               files_.get()),
+      workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder, files_.get()),
       chunkBuffers_(settings.chunkBufferSize, settings.chunkBufferMemory),
       workManager_(settings.transferThreadCount) {
   behavior_.settings = settings;
