@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -233,6 +234,7 @@ class FailureInjectionTest : public ::testing::Test {
     TempDir temp;  // TMPDIR for the stored transfers and the work log
     const std::string dest = temp / "dest";
     fs::create_directories(dest);
+    if (leftBehind_) LeaveEarlierDownload(dest);
     LayerDecorators decorators;
     layer.install(decorators, failAt);
     auto engine = MakeEngine(decorators);
@@ -293,16 +295,30 @@ class FailureInjectionTest : public ::testing::Test {
     RecordProperty("endedInError", summary);
   }
 
+  // Every file as an earlier run cut short left it: whole, but with one
+  // chunk of zeros that the transfer must find and fetch again.
+  void LeaveEarlierDownload(const std::string& dest) const {
+    for (const auto& [path, contents] : package_.files) {
+      std::string left = contents;
+      const std::size_t chunk = (left.size() / kChunkSize) / 2;
+      left.replace(chunk * kChunkSize, kChunkSize, std::string(kChunkSize, '\0'));
+      left.resize(contents.size());
+      fs::create_directories(fs::path(dest + "/" + path).parent_path());
+      std::ofstream(dest + "/" + path, std::ios::binary) << left;
+    }
+  }
+
+  bool leftBehind_ = false;  // runs start from LeaveEarlierDownload
   TestPackage package_;
   TestHttpServer manifests_;
   TestHttpServer analytics_;
   TestHttpServer nodes_[2];
 };
 
-TEST_F(FailureInjectionTest, EveryFileOperationMayFailOnce) {
-  // The work log is left out: it writes on its own schedule and a failed log
-  // line loses no download, so counting it would only lengthen the loop.
-  std::shared_ptr<FailingSharedFileFactory> files;
+// The file layer as a transfer meets it, with the work log left out: it
+// writes on its own schedule and a failed log line loses no download, so
+// counting it would only lengthen the loop.
+FailingLayer FileLayer(std::shared_ptr<FailingSharedFileFactory>& files) {
   FailingLayer layer;
   layer.install = [&files](LayerDecorators& decorators, std::uint64_t failAt) {
     decorators.files = [&files, failAt](SharedFileFactory& real) {
@@ -317,7 +333,20 @@ TEST_F(FailureInjectionTest, EveryFileOperationMayFailOnce) {
   layer.injected = [&files] { return files->InjectedOperation(); };
   layer.errors = {TransferError::FileError, TransferError::FileAccessError,
                   TransferError::InsufficientDiskSpace};
-  Loop(layer);
+  return layer;
+}
+
+TEST_F(FailureInjectionTest, EveryFileOperationMayFailOnce) {
+  std::shared_ptr<FailingSharedFileFactory> files;
+  Loop(FileLayer(files));
+}
+
+TEST_F(FailureInjectionTest, EveryFileOperationMayFailOnceWhileEarlierFilesAreChecked) {
+  // The chunks already on disk are read back and checked (ReadAt) before any
+  // is fetched: those reads may fail too.
+  leftBehind_ = true;
+  std::shared_ptr<FailingSharedFileFactory> files;
+  Loop(FileLayer(files));
 }
 
 TEST_F(FailureInjectionTest, EveryRequestMayFailOnce) {
