@@ -25,32 +25,42 @@ bool EngineFoldersArePrivate(const EngineSettings& settings) {
   return true;
 }
 
+// The real layer itself, not owned, when there is no decorator.
+template <typename Layer>
+std::shared_ptr<Layer> Unowned(Layer& real) {
+  return std::shared_ptr<Layer>(std::shared_ptr<Layer>(), &real);
+}
+
 }  // namespace
 
-TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoints analytics)
+TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoints analytics,
+                               const LayerDecorators& decorators)
     : proxyFactory_(settings.proxyResolveTimeout, settings.proxyConnectTimeout,
                     settings.proxySendTimeout, settings.proxyReceiveTimeout),
       requestFactory_(proxyFactory_),
+      requests_(decorators.requests ? decorators.requests(requestFactory_, proxyFactory_)
+                                    : Unowned<HttpRequestFactory>(requestFactory_)),
+      files_(decorators.files ? decorators.files(sharedFileFactory_)
+                              : Unowned<SharedFileFactory>(sharedFileFactory_)),
       trust_(std::make_shared<ManifestTrust>(settings.trustedKeys)),
-      packageManifestFactory_(settings.manifestHost, &requestFactory_,
+      packageManifestFactory_(settings.manifestHost, requests_.get(),
                               settings.manifestConnectTimeout, settings.manifestTimeout, trust_),
-      nodeListManifestFactory_(settings.manifestHost, &requestFactory_,
+      nodeListManifestFactory_(settings.manifestHost, requests_.get(),
                                settings.manifestConnectTimeout, settings.manifestTimeout, trust_),
-      manifestStore_(settings.transfersFolder, &sharedFileFactory_),
+      manifestStore_(settings.transfersFolder, files_.get()),
       transferFactory_(&manifestStore_, &workflowFactory_),
       transferManager_(&transferFactory_, &manifestStore_),
       optimizer_(settings),
-      analytics_(&requestFactory_, sessionFactory_.Create(), settings.analyticsConnectTimeout,
+      analytics_(requests_.get(), sessionFactory_.Create(), settings.analyticsConnectTimeout,
                  settings.analyticsTimeout, static_cast<std::int32_t>(settings.analyticsRetryCount),
                  std::move(analytics)),
-      workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder,
-               &sharedFileFactory_),
+      workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder, files_.get()),
       chunkBuffers_(settings.chunkBufferSize, settings.chunkBufferMemory),
       workManager_(settings.transferThreadCount) {
   behavior_.settings = settings;
   behavior_.sessionFactory = &sessionFactory_;
-  behavior_.requestFactory = &requestFactory_;
-  behavior_.sharedFileFactory = &sharedFileFactory_;
+  behavior_.requestFactory = requests_.get();
+  behavior_.sharedFileFactory = files_.get();
   behavior_.packageManifestFactory = &packageManifestFactory_;
   behavior_.nodeListManifestFactory = &nodeListManifestFactory_;
   behavior_.transferManager = &transferManager_;

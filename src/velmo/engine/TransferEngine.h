@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "velmo/engine/EngineSettings.h"
@@ -26,6 +28,20 @@
 
 namespace velmo {
 
+// Decorators put around the engine's file and HTTP layers. The engine builds
+// its real layers itself, so a test that must make the Nth file operation or
+// request fail has no other way in; each function, when set, is called once
+// during construction with the engine's own layer and what it returns is used
+// everywhere in that layer's place (transfers, the stored transfers, the work
+// log, the manifest fetches, the analytics). Unset, the real layer is used.
+struct LayerDecorators {
+  std::function<std::shared_ptr<SharedFileFactory>(SharedFileFactory& real)> files;
+  // `proxies` is the engine's proxy discovery, for the decorator's own base.
+  std::function<std::shared_ptr<HttpRequestFactory>(HttpRequestFactory& real,
+                                                    HttpProxyFactory& proxies)>
+      requests;
+};
+
 // The engine's composition root: builds every long-lived service from one
 // settings record, wires them, and tears them down in reverse order after
 // suspending every transfer. The application talks to it through the facade.
@@ -36,7 +52,8 @@ namespace velmo {
 class TransferEngine : public TransferFacade {
  public:
   explicit TransferEngine(const EngineSettings& settings,
-                          AnalyticsEndpoints analytics = AnalyticsEndpoints::BuiltIn());
+                          AnalyticsEndpoints analytics = AnalyticsEndpoints::BuiltIn(),
+                          const LayerDecorators& decorators = LayerDecorators());
   ~TransferEngine() override;
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
@@ -56,6 +73,10 @@ class TransferEngine : public TransferFacade {
   SystemHttpProxyFactory proxyFactory_;
   CurlHttpRequestFactory requestFactory_;
   PosixSharedFileFactory sharedFileFactory_;
+  // The layers every service below uses: the real ones above, or their
+  // decorators (see LayerDecorators).
+  std::shared_ptr<HttpRequestFactory> requests_;
+  std::shared_ptr<SharedFileFactory> files_;
   // Every manifest fetch, first or after a restore, is checked against it:
   // stored transfers keep only identifiers, never trust.
   std::shared_ptr<const ManifestTrust> trust_;
