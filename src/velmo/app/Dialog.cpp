@@ -275,7 +275,8 @@ std::vector<std::pair<std::string, std::string>> Dialog::LaunchPairs() const {
 
 std::string Dialog::BuildLaunchArguments() const {
   std::string text;
-  for (const auto& [flag, value] : LaunchPairs()) text += " " + flag + " \"" + value + "\"";
+  for (const auto& [flag, value] : LaunchPairs())
+    text.append(" ").append(flag).append(" \"").append(value).append("\"");
   return text;
 }
 

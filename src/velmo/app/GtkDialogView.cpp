@@ -43,7 +43,8 @@ GdkPixbuf* GtkDialogView::CreateIcon(int size) {
   const double r = size / 2.0 - 0.5;
   for (int y = 0; y < size; ++y) {
     for (int x = 0; x < size; ++x) {
-      guchar* p = pixels + y * stride + x * 4;
+      guchar* p =
+          pixels + static_cast<std::ptrdiff_t>(y) * stride + static_cast<std::ptrdiff_t>(x) * 4;
       const double dx = x - c;
       const double dy = y - c;
       const bool inDisc = dx * dx + dy * dy <= r * r;

@@ -9,6 +9,7 @@
 #include "velmo/app/BootstrapProgram.h"
 #include "velmo/app/ConsoleDialogView.h"
 #include "velmo/app/EmbeddedStringTable.h"
+#include "velmo/platform/System.h"
 
 #if VELMO_HAVE_GTK
 #include <gtk/gtk.h>
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
   }
   const velmo::EmbeddedStringTable table;
 #if VELMO_HAVE_GTK
-  const char* console = std::getenv("VELMO_CONSOLE");
-  if ((console == nullptr || std::string(console) != "1") && gtk_init_check(&argc, &argv)) {
+  if (velmo::EnvironmentValue("VELMO_CONSOLE") != std::optional<std::string>("1") &&
+      gtk_init_check(&argc, &argv)) {
     velmo::GtkDialogView view;
     return velmo::RunBootstrap(args, table, view);
   }

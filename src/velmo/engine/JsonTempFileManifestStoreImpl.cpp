@@ -67,9 +67,9 @@ std::string Escape(const std::string& text) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
-          AppendUnitEscape(out, c);
-        } else if (c <= 0xFF) {
+        // Latin-1 text stays readable; control characters and the rest of
+        // the basic plane are \u escapes, beyond it surrogate pairs.
+        if (c >= 0x20 && c <= 0xFF) {
           AppendUtf8(out, c);
         } else if (c <= 0xFFFF) {
           AppendUnitEscape(out, c);

@@ -48,7 +48,7 @@ class ChunkBuffer {
 // also after the pool is gone (they share its state).
 class ChunkBufferPool {
  public:
-  static constexpr std::size_t kSmallBufferSize = 256 * 1024;
+  static constexpr std::size_t kSmallBufferSize = std::size_t{256} * 1024;
 
   ChunkBufferPool(std::size_t bufferSize, std::size_t memoryLimit);
   ChunkBufferPool(const ChunkBufferPool&) = delete;

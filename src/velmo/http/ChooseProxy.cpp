@@ -90,7 +90,7 @@ std::string ChooseProxy(const std::string& url, const std::string& proxyList,
       genericProxy = entry;
     }
   }
-  const std::string chosen = !schemeProxy.empty() ? schemeProxy : genericProxy;
+  std::string chosen = !schemeProxy.empty() ? schemeProxy : genericProxy;
   if (chosen == ":" || chosen == "::") {
     return std::string();
   }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "velmo/http/HttpWriteCallback.h"
+#include "velmo/platform/System.h"
 
 namespace velmo {
 namespace {
@@ -131,8 +132,7 @@ void CurlHttpRequest::Configure() {
   // Test and development hook only: tests point this at their own CA so
   // that nginx with a test certificate is trusted without touching the
   // system store. It adds no way to skip verification.
-  const char* caFile = std::getenv("VELMO_CA_FILE");
-  caFile_ = caFile != nullptr ? caFile : "";
+  caFile_ = EnvironmentValue("VELMO_CA_FILE").value_or(std::string());
   if (!caFile_.empty()) curl_easy_setopt(handle_, CURLOPT_CAINFO, caFile_.c_str());
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "velmo/http/ChooseProxy.h"
+#include "velmo/platform/System.h"
 
 namespace velmo {
 namespace {
@@ -31,11 +32,7 @@ std::string FirstSet(const EnvironmentReader& read, std::initializer_list<const 
 }  // namespace
 
 std::optional<std::string> ReadProcessEnvironment(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
-  if (value == nullptr) {
-    return std::nullopt;
-  }
-  return std::string(value);
+  return EnvironmentValue(name.c_str());
 }
 
 std::string EnvironmentHttpProxy::BypassListFromNoProxy(const std::string& noProxy) {

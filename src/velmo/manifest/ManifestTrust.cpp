@@ -148,7 +148,7 @@ std::optional<std::int64_t> ParseExpiryTime(const std::string& text) {
     return std::nullopt;
   }
   return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-         hour * 3600 + minute * 60 + second;
+         std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
 std::string FormatExpiryTime(std::int64_t secondsSinceEpoch) {

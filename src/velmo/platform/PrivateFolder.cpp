@@ -45,8 +45,6 @@ class Fd {
   int fd_;
 };
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 }  // namespace
 
 int MakeFoldersWithParents(const std::string& folder) {

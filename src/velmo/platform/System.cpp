@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -13,12 +14,21 @@ unsigned ProcessorCount() {
   return n > 1 ? static_cast<unsigned>(n) : 1u;
 }
 
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): see the header
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::string ErrnoText(int error) {
+  char buffer[256] = {};
+  // The GNU strerror_r returns the text, which may or may not be in buffer.
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
 namespace {
 
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-}
+std::string Env(const char* name) { return EnvironmentValue(name).value_or(std::string()); }
 
 }  // namespace
 

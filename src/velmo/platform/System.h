@@ -1,8 +1,19 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace velmo {
+
+// The value of an environment variable, or nothing when it is not set. Every
+// read of the environment goes through here: the programs never change their
+// own environment once threads run, so reading it from any thread is safe,
+// which a checker cannot see at each getenv call.
+std::optional<std::string> EnvironmentValue(const char* name);
+
+// The system's text for an errno value. Thread-safe (strerror is not: it may
+// share one buffer between threads).
+std::string ErrnoText(int error);
 
 // Number of online processors, taken as 1 when the system reports 0 or 1.
 unsigned ProcessorCount();

@@ -431,7 +431,7 @@ TransferStatus StandardTransfer::Restore(Lock& lock) {
 // ---------------------------------------------------------------------------
 // Handlers
 
-void StandardTransfer::OnPackageAcquire(Lock& lock, std::shared_ptr<const Work> work,
+void StandardTransfer::OnPackageAcquire(Lock& lock, const std::shared_ptr<const Work>& work,
                                         const WorkStatus& status) {
   if (IsFinal() || status.result != WorkResult::Success) return;
   const TransferState state = data_->status->GetState();
@@ -459,7 +459,7 @@ void StandardTransfer::OnPackageAcquire(Lock& lock, std::shared_ptr<const Work> 
   data_->params.versionId = package->GetVersionId();
 }
 
-void StandardTransfer::OnNodeListAcquire(Lock& lock, std::shared_ptr<const Work> work,
+void StandardTransfer::OnNodeListAcquire(Lock& lock, const std::shared_ptr<const Work>& work,
                                          const WorkStatus& status) {
   if (IsFinal() || status.result != WorkResult::Success) return;
   const TransferState state = data_->status->GetState();
@@ -479,7 +479,7 @@ void StandardTransfer::OnNodeListAcquire(Lock& lock, std::shared_ptr<const Work>
   std::atomic_store(&data_->nodeList, std::const_pointer_cast<NodeListManifest>(nodeList));
 }
 
-void StandardTransfer::OnInitialize(Lock& lock, std::shared_ptr<const Work> work,
+void StandardTransfer::OnInitialize(Lock& lock, const std::shared_ptr<const Work>& work,
                                     const WorkStatus& status) {
   if (IsFinal() || status.result != WorkResult::Success) return;
   const TransferState state = data_->status->GetState();
@@ -505,7 +505,7 @@ void StandardTransfer::OnInitialize(Lock& lock, std::shared_ptr<const Work> work
   Emit(lock, std::move(change.event));
 }
 
-void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> work,
+void StandardTransfer::OnWorkComplete(Lock& lock, const std::shared_ptr<const Work>& work,
                                       const WorkStatus& status) {
   if (IsFinal()) return;
   if (status.result == WorkResult::Interrupted || status.result == WorkResult::RetryableError) {
@@ -548,8 +548,9 @@ void StandardTransfer::OnWorkComplete(Lock& lock, std::shared_ptr<const Work> wo
   Emit(lock, std::make_unique<TransferFatalErrorEvent>(Context(), *data_->status, status.data));
 }
 
-void StandardTransfer::OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Workflow> workflow,
-                                                std::shared_ptr<const Work> work,
+void StandardTransfer::OnWorkflowRetryableError(Lock& lock,
+                                                const std::shared_ptr<Workflow>& workflow,
+                                                const std::shared_ptr<const Work>& work,
                                                 const WorkStatus& status) {
   if (IsFinal() || data_->status->GetError() != TransferError::None) return;
   if (workflow != workflow_) {

@@ -65,15 +65,17 @@ class StandardTransfer : public Transfer {
   virtual TransferStatus Restore(Lock& lock);
 
   // Handlers, called by the work interface with the lock held.
-  virtual void OnWorkComplete(Lock& lock, std::shared_ptr<const Work> work,
+  virtual void OnWorkComplete(Lock& lock, const std::shared_ptr<const Work>& work,
                               const WorkStatus& status);
-  virtual void OnPackageAcquire(Lock& lock, std::shared_ptr<const Work> work,
+  virtual void OnPackageAcquire(Lock& lock, const std::shared_ptr<const Work>& work,
                                 const WorkStatus& status);
-  virtual void OnNodeListAcquire(Lock& lock, std::shared_ptr<const Work> work,
+  virtual void OnNodeListAcquire(Lock& lock, const std::shared_ptr<const Work>& work,
                                  const WorkStatus& status);
-  virtual void OnInitialize(Lock& lock, std::shared_ptr<const Work> work, const WorkStatus& status);
-  virtual void OnWorkflowRetryableError(Lock& lock, std::shared_ptr<Workflow> workflow,
-                                        std::shared_ptr<const Work> work, const WorkStatus& status);
+  virtual void OnInitialize(Lock& lock, const std::shared_ptr<const Work>& work,
+                            const WorkStatus& status);
+  virtual void OnWorkflowRetryableError(Lock& lock, const std::shared_ptr<Workflow>& workflow,
+                                        const std::shared_ptr<const Work>& work,
+                                        const WorkStatus& status);
   virtual void RegisterFile(Lock& lock, const std::string& relativePath);
 
  protected:

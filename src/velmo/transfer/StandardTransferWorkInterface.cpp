@@ -11,17 +11,17 @@ StandardTransferWorkInterface::StandardTransferWorkInterface(
     : transfer_(transfer),
       mutex_(std::move(transferMutex)),
       data_(std::move(data)),
-      workComplete_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
-        Forward(&StandardTransfer::OnWorkComplete, std::move(work), status);
+      workComplete_([this](const std::shared_ptr<const Work>& work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnWorkComplete, work, status);
       }),
-      packageAcquire_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
-        Forward(&StandardTransfer::OnPackageAcquire, std::move(work), status);
+      packageAcquire_([this](const std::shared_ptr<const Work>& work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnPackageAcquire, work, status);
       }),
-      nodeListAcquire_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
-        Forward(&StandardTransfer::OnNodeListAcquire, std::move(work), status);
+      nodeListAcquire_([this](const std::shared_ptr<const Work>& work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnNodeListAcquire, work, status);
       }),
-      initialize_([this](std::shared_ptr<const Work> work, const WorkStatus& status) {
-        Forward(&StandardTransfer::OnInitialize, std::move(work), status);
+      initialize_([this](const std::shared_ptr<const Work>& work, const WorkStatus& status) {
+        Forward(&StandardTransfer::OnInitialize, work, status);
       }) {}
 
 TransferParams StandardTransferWorkInterface::GetParams() { return data_->CopyParams(); }
@@ -38,11 +38,12 @@ std::shared_ptr<TransferProgressUpdater> StandardTransferWorkInterface::GetProgr
   return data_->status;
 }
 
-void StandardTransferWorkInterface::Forward(Handler handler, std::shared_ptr<const Work> work,
+void StandardTransferWorkInterface::Forward(Handler handler,
+                                            const std::shared_ptr<const Work>& work,
                                             const WorkStatus& status) {
   std::unique_lock<std::recursive_mutex> lock(*mutex_);
   if (active_) {
-    (transfer_->*handler)(lock, std::move(work), status);
+    (transfer_->*handler)(lock, work, status);
   }
 }
 
@@ -51,7 +52,7 @@ void StandardTransferWorkInterface::OnWorkflowRetryableError(std::shared_ptr<Wor
                                                              const WorkStatus& status) {
   std::unique_lock<std::recursive_mutex> lock(*mutex_);
   if (active_) {
-    transfer_->OnWorkflowRetryableError(lock, std::move(workflow), std::move(work), status);
+    transfer_->OnWorkflowRetryableError(lock, workflow, work, status);
   }
 }
 

@@ -56,7 +56,7 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
 
  private:
   using Handler = void (StandardTransfer::*)(std::unique_lock<std::recursive_mutex>&,
-                                             std::shared_ptr<const Work>, const WorkStatus&);
+                                             const std::shared_ptr<const Work>&, const WorkStatus&);
 
   class InternalCallback : public WorkCompleteCallback {
    public:
@@ -70,7 +70,7 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
     Function function_;
   };
 
-  void Forward(Handler handler, std::shared_ptr<const Work> work, const WorkStatus& status);
+  void Forward(Handler handler, const std::shared_ptr<const Work>& work, const WorkStatus& status);
 
   StandardTransfer* const transfer_;
   const std::shared_ptr<std::recursive_mutex> mutex_;

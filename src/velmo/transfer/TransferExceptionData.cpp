@@ -13,7 +13,10 @@ namespace velmo {
 
 TransferExceptionData::TransferExceptionData(TransferError error, std::exception_ptr exception,
                                              std::string context)
-    : WorkExceptionData(std::move(exception)), error_(error), context_(std::move(context)) {}
+    // Keeps the exception as data, for the transfer's error; nothing is thrown.
+    : WorkExceptionData(std::move(exception)),  // NOLINT(bugprone-throw-keyword-missing)
+      error_(error),
+      context_(std::move(context)) {}
 
 void TransferExceptionData::Describe(boost::property_tree::ptree& out) const {
   out.put("transferError", ToString(error_));
@@ -21,7 +24,7 @@ void TransferExceptionData::Describe(boost::property_tree::ptree& out) const {
 }
 
 std::string TransferExceptionData::GetCause() const {
-  const std::string what = DescribeException(GetException());
+  std::string what = DescribeException(GetException());
   if (context_.empty()) return what;
   return context_ + ": " + what;
 }

@@ -6,8 +6,10 @@
 
 namespace velmo {
 
-TransferFileExceptionData::TransferFileExceptionData(std::exception_ptr exception,
+TransferFileExceptionData::TransferFileExceptionData(const std::exception_ptr& exception,
                                                      std::string context)
+    // Kept as data for the transfer's error; nothing is thrown.
+    // NOLINTNEXTLINE(bugprone-throw-keyword-missing)
     : TransferExceptionData(TransferError::UnexpectedError, exception, std::move(context)) {
   if (!exception) return;
   // The order of the handlers matters: the specific file exceptions first, then

@@ -14,7 +14,7 @@ namespace velmo {
 class TransferFileExceptionData : public TransferExceptionData {
  public:
   // `context` is the file's path, when the work knows it.
-  explicit TransferFileExceptionData(std::exception_ptr exception,
+  explicit TransferFileExceptionData(const std::exception_ptr& exception,
                                      std::string context = std::string());
 
   bool IsRetryable() const { return retryable_; }

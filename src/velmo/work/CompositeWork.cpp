@@ -15,7 +15,7 @@ bool CompositeWork::IsComplete() const {
   return complete_;
 }
 
-void CompositeWork::AttachChild(std::shared_ptr<Work> child) {
+void CompositeWork::AttachChild(const std::shared_ptr<Work>& child) {
   child->SetParent(shared_from_this());
   if (auto workflow = GetWorkflowRef().lock()) child->SetWorkflow(workflow);
 }

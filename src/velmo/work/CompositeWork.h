@@ -50,7 +50,7 @@ class CompositeWork : public Work,
  protected:
   // Makes `child` a child of this composite; it joins the workflow at once
   // when this composite already has one.
-  virtual void AttachChild(std::shared_ptr<Work> child);
+  virtual void AttachChild(const std::shared_ptr<Work>& child);
   virtual bool IsExpectedChild(const std::shared_ptr<const Work>& child) = 0;
   // Subclass rule for a Success or Error child; called under `mutex_`.
   virtual ChildOutcome OnChildComplete(const std::shared_ptr<const Work>& child,

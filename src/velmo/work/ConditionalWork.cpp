@@ -4,7 +4,7 @@
 
 namespace velmo {
 
-void ConditionalWork::SetCondition(std::shared_ptr<Work> work) {
+void ConditionalWork::SetCondition(const std::shared_ptr<Work>& work) {
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (condition_ || !work) return;
@@ -14,7 +14,7 @@ void ConditionalWork::SetCondition(std::shared_ptr<Work> work) {
   AttachChild(work);
 }
 
-void ConditionalWork::SetOnSuccess(std::shared_ptr<Work> work) {
+void ConditionalWork::SetOnSuccess(const std::shared_ptr<Work>& work) {
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (onSuccess_ || !work) return;
@@ -23,7 +23,7 @@ void ConditionalWork::SetOnSuccess(std::shared_ptr<Work> work) {
   AttachChild(work);
 }
 
-void ConditionalWork::SetOnFailure(std::shared_ptr<Work> work) {
+void ConditionalWork::SetOnFailure(const std::shared_ptr<Work>& work) {
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (onFailure_ || !work) return;

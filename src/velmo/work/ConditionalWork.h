@@ -19,9 +19,9 @@ class ConditionalWork : public CompositeWork {
  protected:
   // Each fills its slot once (a filled slot is left unchanged) and attaches
   // the child.
-  void SetCondition(std::shared_ptr<Work> work);
-  void SetOnSuccess(std::shared_ptr<Work> work);
-  void SetOnFailure(std::shared_ptr<Work> work);
+  void SetCondition(const std::shared_ptr<Work>& work);
+  void SetOnSuccess(const std::shared_ptr<Work>& work);
+  void SetOnFailure(const std::shared_ptr<Work>& work);
 
   void OnSetWorkflow(std::shared_ptr<Workflow> workflow) override;
   bool IsExpectedChild(const std::shared_ptr<const Work>& child) override;

@@ -4,7 +4,7 @@
 
 namespace velmo {
 
-bool DeferredWork::Assign(std::shared_ptr<Work> work) {
+bool DeferredWork::Assign(const std::shared_ptr<Work>& work) {
   std::shared_ptr<Work> child;
   {
     std::lock_guard<std::mutex> lock(childMutex_);

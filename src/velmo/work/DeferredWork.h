@@ -15,7 +15,7 @@ class DeferredWork : public CompositeWork {
   explicit DeferredWork(WorkCompleteCallback* observer = nullptr) : CompositeWork(observer) {}
 
   // Stores `work` (a NoOpWork when empty) unless a child is already there.
-  bool Assign(std::shared_ptr<Work> work);
+  bool Assign(const std::shared_ptr<Work>& work);
   std::shared_ptr<Work> GetChild() const;
 
   void Describe(boost::property_tree::ptree& out) const override;

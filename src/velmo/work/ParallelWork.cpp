@@ -10,7 +10,7 @@ void ParallelWork::Reserve(unsigned n) {
   pending_.reserve(n);
 }
 
-bool ParallelWork::AddChild(std::shared_ptr<Work> child) {
+bool ParallelWork::AddChild(const std::shared_ptr<Work>& child) {
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!pending_.insert(child.get()).second) return false;

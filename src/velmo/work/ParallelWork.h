@@ -14,7 +14,7 @@ class ParallelWork : public CompositeWork {
   explicit ParallelWork(WorkCompleteCallback* observer = nullptr);
 
   // False, changing nothing, when `child` is already a child.
-  bool AddChild(std::shared_ptr<Work> child);
+  bool AddChild(const std::shared_ptr<Work>& child);
   virtual void Reserve(unsigned n);
   void Reset() override;
   void Execute(std::shared_ptr<Workflow> workflow) override;

@@ -7,7 +7,7 @@ SequentialWork::SequentialWork(WorkCompleteCallback* observer, unsigned reserve)
   children_.reserve(reserve);
 }
 
-void SequentialWork::AddChild(std::shared_ptr<Work> child) {
+void SequentialWork::AddChild(const std::shared_ptr<Work>& child) {
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     children_.push_back(child);

@@ -14,7 +14,7 @@ class SequentialWork : public CompositeWork {
   SequentialWork() : SequentialWork(nullptr, 2) {}
   SequentialWork(WorkCompleteCallback* observer, unsigned reserve);
 
-  void AddChild(std::shared_ptr<Work> child);
+  void AddChild(const std::shared_ptr<Work>& child);
   void Reset() override;
   void Execute(std::shared_ptr<Workflow> workflow) override;
 

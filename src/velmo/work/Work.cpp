@@ -18,9 +18,9 @@ void Work::DescribeCompletion(const WorkStatus& status, boost::property_tree::pt
   out.put_child("workStatus", statusTree);
 }
 
-void Work::SetParent(std::shared_ptr<CompositeWork> parent) { parent_ = parent; }
+void Work::SetParent(const std::shared_ptr<CompositeWork>& parent) { parent_ = parent; }
 
-void Work::SetWorkflow(std::shared_ptr<Workflow> workflow) {
+void Work::SetWorkflow(const std::shared_ptr<Workflow>& workflow) {
   workflow_ = workflow;
   OnSetWorkflow(workflow);
 }

@@ -38,8 +38,8 @@ class Work : public WorkDescriptor {
   virtual void DescribeCompletion(const WorkStatus& status, boost::property_tree::ptree& out) const;
   virtual std::shared_ptr<const Work> GetSharedConst() const = 0;
   virtual std::shared_ptr<Work> GetShared() = 0;
-  virtual void SetParent(std::shared_ptr<CompositeWork> parent);
-  virtual void SetWorkflow(std::shared_ptr<Workflow> workflow);
+  virtual void SetParent(const std::shared_ptr<CompositeWork>& parent);
+  virtual void SetWorkflow(const std::shared_ptr<Workflow>& workflow);
   virtual void Execute(std::shared_ptr<Workflow> workflow) = 0;
 
   void AddCompleteCallback(WorkCompleteCallback* observer);

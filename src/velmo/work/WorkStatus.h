@@ -46,7 +46,9 @@ class WorkErrorData : public virtual WorkStatusData {
 // An exception that escaped a task, kept to be described or rethrown.
 class WorkExceptionData : public virtual WorkStatusData {
  public:
-  explicit WorkExceptionData(std::exception_ptr exception) : exception_(std::move(exception)) {}
+  // Keeps the exception; it is rethrown only by Rethrow.
+  explicit WorkExceptionData(std::exception_ptr exception)
+      : exception_(std::move(exception)) {}  // NOLINT(bugprone-throw-keyword-missing)
   // Throws std::logic_error when no exception was captured.
   [[noreturn]] void Rethrow() const;
   void Describe(boost::property_tree::ptree& out) const override;

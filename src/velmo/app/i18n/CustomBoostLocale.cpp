@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "velmo/app/i18n/MessageCatalog.h"
+#include "velmo/platform/System.h"
 
 namespace velmo {
 
@@ -16,8 +17,8 @@ namespace {
 
 std::string UserLocaleFromEnvironment() {
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return value;
+    std::string value = EnvironmentValue(name).value_or(std::string());
+    if (!value.empty()) return value;
   }
   return std::string();
 }

@@ -57,7 +57,7 @@ std::string Utf16Le(const std::string& text) {
 
 }  // namespace
 
-UrlShortcut::UrlShortcut(std::string name, std::string folder, SharedFileFactory* files)
+UrlShortcut::UrlShortcut(const std::string& name, std::string folder, SharedFileFactory* files)
     : SimpleShortcut(name), fileName_(name + ".url"), folder_(std::move(folder)), files_(files) {}
 
 std::string UrlShortcut::FileUrl(const std::string& path) {

@@ -13,7 +13,7 @@ class SharedFileFactory;
 // link and the icon source. Desktop environments and browsers understand it.
 class UrlShortcut : public SimpleShortcut {
  public:
-  UrlShortcut(std::string name, std::string folder, SharedFileFactory* files);
+  UrlShortcut(const std::string& name, std::string folder, SharedFileFactory* files);
 
   bool Create(const std::string& target) override;
   bool CopyTo(const std::string& folder, const std::string& newName) override;

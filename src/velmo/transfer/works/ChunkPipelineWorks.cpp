@@ -38,8 +38,8 @@ RetryableTransferChunkWork::RetryableTransferChunkWork(
 }
 
 std::shared_ptr<RetryableTransferChunkWork> RetryableTransferChunkWork::Create(
-    std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface,
-    std::shared_ptr<TransferSharedMapData> chunk) {
+    std::uint32_t maxRetries, const std::shared_ptr<TransferWorkInterface>& workInterface,
+    const std::shared_ptr<TransferSharedMapData>& chunk) {
   auto work = std::make_shared<RetryableTransferChunkWork>(maxRetries, workInterface, chunk);
   const std::uint32_t requestRetries =
       RetriesFor(*workInterface, workInterface->GetBehavior().settings.requestRetryCount);
@@ -63,8 +63,8 @@ ConditionalTransferChunkWork::ConditionalTransferChunkWork(
 }
 
 std::shared_ptr<ConditionalTransferChunkWork> ConditionalTransferChunkWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface,
-    std::shared_ptr<TransferSharedMapData> chunk) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface,
+    const std::shared_ptr<TransferSharedMapData>& chunk) {
   auto work = std::make_shared<ConditionalTransferChunkWork>(workInterface, chunk);
   work->SetCondition(std::make_shared<VerifyChunkWork>(workInterface, chunk));
   work->SetOnSuccess(std::make_shared<NoOpWork>());
@@ -90,7 +90,7 @@ TransferSingleChunkWork::TransferSingleChunkWork(
 }
 
 std::shared_ptr<TransferSingleChunkWork> TransferSingleChunkWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface,
+    const std::shared_ptr<TransferWorkInterface>& workInterface,
     std::shared_ptr<TransferSharedFileData> file, std::uint64_t lowerBound,
     std::uint64_t upperBound, std::uint32_t expectedChecksum,
     std::optional<Sha256Digest> expectedSha256) {

@@ -14,8 +14,8 @@ class TransferSharedMapData;
 class ConditionalTransferChunkWork : public TransferWork, public ConditionalWork {
  public:
   static std::shared_ptr<ConditionalTransferChunkWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface,
-      std::shared_ptr<TransferSharedMapData> chunk);
+      const std::shared_ptr<TransferWorkInterface>& workInterface,
+      const std::shared_ptr<TransferSharedMapData>& chunk);
   ConditionalTransferChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                std::shared_ptr<TransferSharedMapData> chunk);
   void Describe(boost::property_tree::ptree& out) const override;

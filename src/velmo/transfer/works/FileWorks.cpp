@@ -160,8 +160,8 @@ TransferSingleFileWork::TransferSingleFileWork(std::shared_ptr<TransferWorkInter
 }
 
 std::shared_ptr<TransferSingleFileWork> TransferSingleFileWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface,
-    std::shared_ptr<const FileManifest> manifest) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface,
+    const std::shared_ptr<const FileManifest>& manifest) {
   auto file = std::make_shared<TransferSharedFileData>(manifest->GetPath(), manifest->GetSize());
   auto work = std::make_shared<TransferSingleFileWork>(workInterface, file);
   work->AddChild(std::make_shared<OpenAndAllocateFileWork>(workInterface, file));
@@ -203,7 +203,7 @@ SequentialTransferMultipleFilesWork::SequentialTransferMultipleFilesWork(
 
 std::shared_ptr<SequentialTransferMultipleFilesWork> SequentialTransferMultipleFilesWork::Create(
     const std::vector<std::shared_ptr<const FileManifest>>& files,
-    std::shared_ptr<TransferWorkInterface> workInterface) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface) {
   if (files.empty()) {
     throw std::logic_error("SequentialTransferMultipleFilesWork constructed with empty cluster");
   }
@@ -251,7 +251,7 @@ TransferMultipleFilesWork::TransferMultipleFilesWork(
 }
 
 std::shared_ptr<TransferMultipleFilesWork> TransferMultipleFilesWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface) {
   const auto package = workInterface->GetPackage();
   const FileManifestList runFiles = package ? package->GetRunFiles() : FileManifestList();
   const FileManifestList otherFiles = package ? package->GetOtherFiles() : FileManifestList();

@@ -11,7 +11,7 @@ namespace velmo {
 class GetManifestsWork : public TransferWork, public ParallelWork {
  public:
   static std::shared_ptr<GetManifestsWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface);
+      const std::shared_ptr<TransferWorkInterface>& workInterface);
   explicit GetManifestsWork(std::shared_ptr<TransferWorkInterface> workInterface);
   void Describe(boost::property_tree::ptree& out) const override;
 };

@@ -13,7 +13,8 @@ class DeferredWork;
 class InitializeTransferWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<InitializeTransferWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface, std::shared_ptr<DeferredWork> files);
+      const std::shared_ptr<TransferWorkInterface>& workInterface,
+      const std::shared_ptr<DeferredWork>& files);
   explicit InitializeTransferWork(std::shared_ptr<TransferWorkInterface> workInterface);
   void Describe(boost::property_tree::ptree& out) const override;
 };

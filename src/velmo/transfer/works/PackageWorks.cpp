@@ -39,7 +39,7 @@ TransferPackageWork::TransferPackageWork(std::shared_ptr<TransferWorkInterface> 
 }
 
 std::shared_ptr<TransferPackageWork> TransferPackageWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface) {
   auto work = std::make_shared<TransferPackageWork>(workInterface);
   auto files = std::make_shared<DeferredWork>();
   ObserveByWorkLog(*files, *workInterface);
@@ -62,7 +62,8 @@ InitializeTransferWork::InitializeTransferWork(std::shared_ptr<TransferWorkInter
 }
 
 std::shared_ptr<InitializeTransferWork> InitializeTransferWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface, std::shared_ptr<DeferredWork> files) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface,
+    const std::shared_ptr<DeferredWork>& files) {
   auto work = std::make_shared<InitializeTransferWork>(workInterface);
   work->AddChild(GetManifestsWork::Create(workInterface));
   work->AddChild(std::make_shared<ConstructTransferFromPackageWork>(workInterface, files));
@@ -81,7 +82,7 @@ GetManifestsWork::GetManifestsWork(std::shared_ptr<TransferWorkInterface> workIn
 }
 
 std::shared_ptr<GetManifestsWork> GetManifestsWork::Create(
-    std::shared_ptr<TransferWorkInterface> workInterface) {
+    const std::shared_ptr<TransferWorkInterface>& workInterface) {
   auto work = std::make_shared<GetManifestsWork>(workInterface);
   const std::uint32_t retries = workInterface->GetBehavior().settings.manifestRetryCount;
   work->Reserve(2);

@@ -14,8 +14,8 @@ class TransferSharedMapData;
 class RetryableTransferChunkWork : public TransferWork, public LimitedRetrySequentialWork {
  public:
   static std::shared_ptr<RetryableTransferChunkWork> Create(
-      std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface,
-      std::shared_ptr<TransferSharedMapData> chunk);
+      std::uint32_t maxRetries, const std::shared_ptr<TransferWorkInterface>& workInterface,
+      const std::shared_ptr<TransferSharedMapData>& chunk);
   RetryableTransferChunkWork(std::uint32_t maxRetries,
                              std::shared_ptr<TransferWorkInterface> workInterface,
                              std::shared_ptr<TransferSharedMapData> chunk);

@@ -16,7 +16,7 @@ class SequentialTransferMultipleFilesWork : public TransferWork, public Sequenti
   // Throws std::logic_error for an empty list.
   static std::shared_ptr<SequentialTransferMultipleFilesWork> Create(
       const std::vector<std::shared_ptr<const FileManifest>>& files,
-      std::shared_ptr<TransferWorkInterface> workInterface);
+      const std::shared_ptr<TransferWorkInterface>& workInterface);
   SequentialTransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> workInterface,
                                       unsigned reserve);
   void Describe(boost::property_tree::ptree& out) const override;

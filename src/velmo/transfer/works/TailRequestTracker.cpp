@@ -11,7 +11,7 @@ TailRequestTracker::Key TailRequestTracker::KeyOf(const TransferSharedMapData& c
 }
 
 void TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& chunk,
-                                 std::shared_ptr<HttpRequest> request,
+                                 const std::shared_ptr<HttpRequest>& request,
                                  std::shared_ptr<NodeManifest> node) {
   std::lock_guard<std::mutex> lock(mutex_);
   const Key key = KeyOf(*chunk);
@@ -24,7 +24,7 @@ void TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& c
   // Only the latest request of the chunk's own pipeline is kept (earlier
   // attempts have ended); a second request stays until the chunk is done.
   if (!entry.requests.empty() && !entry.duplicated) entry.requests.clear();
-  entry.requests.insert(entry.requests.begin(), std::move(request));
+  entry.requests.insert(entry.requests.begin(), request);
 }
 
 void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
@@ -104,7 +104,7 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
 }
 
 bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,
-                                          std::shared_ptr<HttpRequest> request) {
+                                          const std::shared_ptr<HttpRequest>& request) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = inFlight_.find(KeyOf(chunk));
   if (it == inFlight_.end()) return false;

@@ -39,7 +39,7 @@ class TailRequestTracker {
   // own pipeline, where reading its file is safe. Requests are remembered
   // weakly: one that has ended is not kept from going back to its pool.
   void Started(const std::shared_ptr<TransferSharedMapData>& chunk,
-               std::shared_ptr<HttpRequest> request, std::shared_ptr<NodeManifest> node);
+               const std::shared_ptr<HttpRequest>& request, std::shared_ptr<NodeManifest> node);
   // The chunk's bytes are verified and in the file (by whichever request);
   // every other request of it is cancelled. Repeated calls count once.
   void Verified(const TransferSharedMapData& chunk);
@@ -56,7 +56,8 @@ class TailRequestTracker {
   bool IsComplete(const Stage& stage) const;
   // Registers the second request of a straggler. False when the chunk was
   // verified meanwhile (the caller then does not start it).
-  bool SetSecondRequest(const TransferSharedMapData& chunk, std::shared_ptr<HttpRequest> request);
+  bool SetSecondRequest(const TransferSharedMapData& chunk,
+                        const std::shared_ptr<HttpRequest>& request);
 
   // Bytes received by requests whose copy of a chunk was not the one kept.
   void AddWasted(std::uint64_t bytes);

@@ -13,7 +13,7 @@ class TransferMultipleFilesWork : public TransferWork, public SequentialWork {
  public:
   // Throws std::logic_error for a package without files.
   static std::shared_ptr<TransferMultipleFilesWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface);
+      const std::shared_ptr<TransferWorkInterface>& workInterface);
   explicit TransferMultipleFilesWork(std::shared_ptr<TransferWorkInterface> workInterface);
   void Describe(boost::property_tree::ptree& out) const override;
 };

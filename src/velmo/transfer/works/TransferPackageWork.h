@@ -12,7 +12,7 @@ namespace velmo {
 class TransferPackageWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<TransferPackageWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface);
+      const std::shared_ptr<TransferWorkInterface>& workInterface);
   explicit TransferPackageWork(std::shared_ptr<TransferWorkInterface> workInterface);
   void Describe(boost::property_tree::ptree& out) const override;
 };

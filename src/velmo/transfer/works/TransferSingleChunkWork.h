@@ -18,7 +18,7 @@ class TransferSharedMapData;
 class TransferSingleChunkWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<TransferSingleChunkWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface,
+      const std::shared_ptr<TransferWorkInterface>& workInterface,
       std::shared_ptr<TransferSharedFileData> file, std::uint64_t lowerBound,
       std::uint64_t upperBound, std::uint32_t expectedChecksum,
       std::optional<Sha256Digest> expectedSha256 = std::nullopt);

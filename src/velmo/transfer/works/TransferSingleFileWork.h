@@ -17,8 +17,8 @@ class TransferSharedFileData;
 class TransferSingleFileWork : public TransferWork, public SequentialWork {
  public:
   static std::shared_ptr<TransferSingleFileWork> Create(
-      std::shared_ptr<TransferWorkInterface> workInterface,
-      std::shared_ptr<const FileManifest> manifest);
+      const std::shared_ptr<TransferWorkInterface>& workInterface,
+      const std::shared_ptr<const FileManifest>& manifest);
   TransferSingleFileWork(std::shared_ptr<TransferWorkInterface> workInterface,
                          std::shared_ptr<TransferSharedFileData> file);
   ~TransferSingleFileWork() override;
