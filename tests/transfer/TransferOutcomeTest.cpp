@@ -1,6 +1,8 @@
 // What the works hand up, read back the way the transfer reads it.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "velmo/manifest/StandardNodeListManifest.h"
 #include "velmo/manifest/StandardPackageManifest.h"
 #include "velmo/transfer/TransferErrorData.h"
@@ -42,6 +44,21 @@ TEST(TransferOutcomeTest, FailuresCarryTheirCodeOnlyInTransferPayloads) {
                 WorkStatus(WorkResult::Error, std::make_shared<WorkErrorData>("plain"))),
             nullptr);
   EXPECT_EQ(TransferOutcome::Failure(WorkStatus(WorkResult::Fatal)), nullptr);
+}
+
+TEST(TransferOutcomeTest, AnEscapedExceptionIsFoundOnlyInTheFrameworksOwnPayload) {
+  const WorkStatus escaped(
+      WorkResult::Fatal,
+      std::make_shared<WorkExceptionData>(std::make_exception_ptr(std::runtime_error("boom"))));
+  const auto thrown = TransferOutcome::EscapedException(escaped);
+  ASSERT_NE(thrown, nullptr);
+  EXPECT_THROW(thrown->Rethrow(), std::runtime_error);
+  EXPECT_EQ(TransferOutcome::Failure(escaped), nullptr);
+
+  EXPECT_EQ(TransferOutcome::EscapedException(
+                WorkStatus(WorkResult::Error, std::make_shared<WorkErrorData>("plain"))),
+            nullptr);
+  EXPECT_EQ(TransferOutcome::EscapedException(WorkStatus(WorkResult::Fatal)), nullptr);
 }
 
 }  // namespace

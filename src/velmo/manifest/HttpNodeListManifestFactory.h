@@ -22,9 +22,10 @@ class HttpNodeListManifestFactory : public NodeListManifestFactory {
 
   // Create (key, no session).
   std::shared_ptr<NodeListManifest> Create(const std::string& key) override;
-  virtual std::shared_ptr<NodeListManifest> Create(const std::string& key,
-                                                   std::shared_ptr<HttpSession> session) = 0;
+  std::shared_ptr<NodeListManifest> Create(const std::string& key,
+                                           std::shared_ptr<HttpSession> session) override = 0;
   virtual std::string BuildUrl(const std::string& key) const = 0;
+  std::string Location(const std::string& key) const override { return BuildUrl(key); }
 
  protected:
   std::string manifestHost_;

@@ -27,11 +27,12 @@ class HttpPackageManifestFactory : public PackageManifestFactory {
 
   // With a session the request is pooled and uses the session's proxy; the
   // session may be empty.
-  virtual std::shared_ptr<PackageManifest> Create(const std::string& key,
-                                                  std::shared_ptr<HttpSession> session) = 0;
+  std::shared_ptr<PackageManifest> Create(const std::string& key,
+                                          std::shared_ptr<HttpSession> session) override = 0;
   // The document URL of the key; ManifestLocatorException when none can be
   // formed.
   virtual std::string BuildUrl(const std::string& key) const = 0;
+  std::string Location(const std::string& key) const override { return BuildUrl(key); }
 
  protected:
   std::string manifestHost_;

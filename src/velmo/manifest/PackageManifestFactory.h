@@ -7,6 +7,8 @@
 
 namespace velmo {
 
+class HttpSession;
+
 // Fetches and checks the package manifest named by a package key.
 class PackageManifestFactory {
  public:
@@ -15,6 +17,15 @@ class PackageManifestFactory {
   // ManifestLocatorException when what arrived describes another package or
   // version.
   virtual std::shared_ptr<PackageManifest> Create(const std::string& key) = 0;
+  // The same within a transfer's session, whose pooled connection a factory
+  // that fetches over HTTP reuses; others ignore the session.
+  virtual std::shared_ptr<PackageManifest> Create(const std::string& key,
+                                                  std::shared_ptr<HttpSession> /*session*/) {
+    return Create(key);
+  }
+  // Where the manifest of the key comes from, for error messages; empty when
+  // the factory has no address to name. May throw ManifestLocatorException.
+  virtual std::string Location(const std::string& /*key*/) const { return std::string(); }
   // True when the manifest is the one the key asks for.
   virtual bool Matches(const PackageManifest& manifest, const std::string& key) const = 0;
 };

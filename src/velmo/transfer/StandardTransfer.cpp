@@ -524,7 +524,7 @@ void StandardTransfer::OnWorkComplete(Lock& lock, const std::shared_ptr<const Wo
   }
   const auto payload = TransferOutcome::Failure(status);
   if (!payload) {
-    if (const auto thrown = std::dynamic_pointer_cast<WorkExceptionData>(status.data)) {
+    if (const auto thrown = TransferOutcome::EscapedException(status)) {
       // An exception escaped a work's completion chain and the work manager
       // canceled the tree with it; its text goes into the failure's record.
       Fail(lock, work, "Transfer::OnWorkComplete: an exception escaped a work: " + WhatOf(*thrown),

@@ -37,4 +37,9 @@ std::shared_ptr<const TransferStatusData> TransferOutcome::Failure(const WorkSta
   return PayloadAs<TransferStatusData>(status);
 }
 
+std::shared_ptr<const WorkExceptionData> TransferOutcome::EscapedException(
+    const WorkStatus& status) {
+  return PayloadAs<WorkExceptionData>(status);
+}
+
 }  // namespace velmo

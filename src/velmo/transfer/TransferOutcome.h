@@ -29,6 +29,9 @@ class TransferOutcome {
   // The failure of an error status: its TransferError and cause. Empty when
   // the payload carries no transfer error (none, or a framework payload).
   static std::shared_ptr<const TransferStatusData> Failure(const WorkStatus& status);
+  // The exception of a status the work manager made when one escaped a
+  // work's completion chain; empty for any other payload.
+  static std::shared_ptr<const WorkExceptionData> EscapedException(const WorkStatus& status);
 };
 
 }  // namespace velmo

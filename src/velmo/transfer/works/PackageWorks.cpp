@@ -7,10 +7,10 @@
 #include "velmo/file/FileException.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
-#include "velmo/manifest/HttpNodeListManifestFactory.h"
-#include "velmo/manifest/HttpPackageManifestFactory.h"
+#include "velmo/manifest/NodeListManifestFactory.h"
 #include "velmo/manifest/PackageKey.h"
 #include "velmo/manifest/PackageManifest.h"
+#include "velmo/manifest/PackageManifestFactory.h"
 #include "velmo/platform/System.h"
 #include "velmo/telemetry/LogLevel.h"
 #include "velmo/telemetry/TrackEventWork.h"
@@ -117,15 +117,9 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
         params.versionId == UnspecifiedVersion ? std::string() : params.versionId;
     const std::string key = MakePackageKey(params.packageId, version);
     PackageManifestFactory& factory = *workInterface_->GetBehavior().packageManifestFactory;
-    std::shared_ptr<PackageManifest> manifest;
+    url = factory.Location(key);
     // The transfer's session keeps the manifest host's connection open.
-    if (auto* http = dynamic_cast<HttpPackageManifestFactory*>(&factory)) {
-      url = http->BuildUrl(key);
-      manifest = http->Create(key, workInterface_->GetSession());
-    } else {
-      manifest = factory.Create(key);
-    }
-    return TransferOutcome::PackageAcquired(manifest);
+    return TransferOutcome::PackageAcquired(factory.Create(key, workInterface_->GetSession()));
   } catch (...) {
     return ManifestFailureStatus(url.empty() ? "package manifest" : "package manifest " + url);
   }
@@ -148,13 +142,9 @@ WorkStatus GetNodeListWork::ExecuteTask() {
   try {
     const TransferParams params = workInterface_->GetParams();
     NodeListManifestFactory& factory = *workInterface_->GetBehavior().nodeListManifestFactory;
-    std::shared_ptr<NodeListManifest> nodeList;
-    if (auto* http = dynamic_cast<HttpNodeListManifestFactory*>(&factory)) {
-      url = http->BuildUrl(params.partnerId);
-      nodeList = http->Create(params.partnerId, workInterface_->GetSession());
-    } else {
-      nodeList = factory.Create(params.partnerId);
-    }
+    url = factory.Location(params.partnerId);
+    const std::shared_ptr<NodeListManifest> nodeList =
+        factory.Create(params.partnerId, workInterface_->GetSession());
     LogDroppedNodes(*nodeList);
     return TransferOutcome::NodeListAcquired(nodeList);
   } catch (...) {
