@@ -33,7 +33,7 @@
 
 namespace {
 
-constexpr std::size_t kBuffer = 256 * 1024;
+constexpr std::size_t kBuffer = std::size_t{256} * 1024;
 constexpr int kMaxConnections = 1000;
 
 volatile sig_atomic_t gStop = 0;
@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
   double tokens = burst;
   double last = Now();
   std::list<Connection> connections;
-  std::vector<char> chunk(64 * 1024);
+  std::vector<char> chunk(std::size_t{64} * 1024);
   std::size_t turn = 0;
 
   while (!gStop) {

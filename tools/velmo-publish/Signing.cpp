@@ -76,7 +76,7 @@ std::string WriteKeyPair(const fs::path& path) {
     throw PublishError(publicPath.string() + ": already exists; a key is never replaced");
   }
   WriteNewFile(path, EncodeBase64(pair.privateKey) + "\n", 0600);
-  const std::string publicKey = EncodeBase64(pair.publicKey);
+  std::string publicKey = EncodeBase64(pair.publicKey);
   WriteNewFile(publicPath, publicKey + "\n", 0644);
   return publicKey;
 }

@@ -17,7 +17,7 @@ struct SignOptions {
 };
 
 // How long a signed document stays valid when --expires is not given.
-constexpr std::int64_t kDefaultExpirySeconds = 30 * 24 * 3600;
+constexpr std::int64_t kDefaultExpirySeconds = std::int64_t{30} * 24 * 3600;
 
 // Writes a fresh key pair: the private key to `path` (mode 0600, one line of
 // base64 of the 32-byte seed) and the public key to `path`.pub (one line of

@@ -18,9 +18,11 @@ class PackageManifestFactory {
   // version.
   virtual std::shared_ptr<PackageManifest> Create(const std::string& key) = 0;
   // The same within a transfer's session, whose pooled connection a factory
-  // that fetches over HTTP reuses; others ignore the session.
-  virtual std::shared_ptr<PackageManifest> Create(const std::string& key,
-                                                  std::shared_ptr<HttpSession> /*session*/) {
+  // that fetches over HTTP reuses; others ignore the session. By value: the
+  // HTTP factories keep it in the request they make.
+  virtual std::shared_ptr<PackageManifest> Create(
+      const std::string& key,
+      std::shared_ptr<HttpSession> /*session*/) {  // NOLINT(performance-unnecessary-value-param)
     return Create(key);
   }
   // Where the manifest of the key comes from, for error messages; empty when
