@@ -7,19 +7,15 @@
 
 #include <vector>
 
+#include "ChunkBytes.h"
 #include "velmo/file/Sha256Hasher.h"
 
 namespace {
 
-std::vector<unsigned char> Buffer(std::size_t size) {
-  std::vector<unsigned char> data(size);
-  for (std::size_t i = 0; i < size; ++i)
-    data[i] = static_cast<unsigned char>(i * 2654435761u >> 24);
-  return data;
-}
+using velmo::bench::ChunkBytes;
 
 void Crc32Only(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(libdeflate_crc32(0, data.data(), data.size()));
   }
@@ -27,7 +23,7 @@ void Crc32Only(benchmark::State& state) {
 }
 
 void Sha256Only(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(velmo::Sha256Of(data.data(), data.size()));
   }
@@ -35,7 +31,7 @@ void Sha256Only(benchmark::State& state) {
 }
 
 void Crc32AndSha256(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(libdeflate_crc32(0, data.data(), data.size()));
     velmo::Sha256Hasher hasher;

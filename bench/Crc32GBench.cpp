@@ -9,17 +9,14 @@
 #include <cstring>
 #include <vector>
 
+#include "ChunkBytes.h"
+
 namespace {
 
-std::vector<unsigned char> Buffer(std::size_t size) {
-  std::vector<unsigned char> data(size);
-  for (std::size_t i = 0; i < size; ++i)
-    data[i] = static_cast<unsigned char>(i * 2654435761u >> 24);
-  return data;
-}
+using velmo::bench::ChunkBytes;
 
 void Libdeflate(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(libdeflate_crc32(0, data.data(), data.size()));
   }
@@ -27,7 +24,7 @@ void Libdeflate(benchmark::State& state) {
 }
 
 void Zlib(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(crc32(0L, data.data(), static_cast<uInt>(data.size())));
   }
@@ -35,7 +32,7 @@ void Zlib(benchmark::State& state) {
 }
 
 void BoostCrc(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     boost::crc_32_type crc;
     crc.process_bytes(data.data(), data.size());
@@ -45,7 +42,7 @@ void BoostCrc(benchmark::State& state) {
 }
 
 void Memcpy(benchmark::State& state) {
-  const auto data = Buffer(static_cast<std::size_t>(state.range(0)));
+  const auto data = ChunkBytes(static_cast<std::size_t>(state.range(0)));
   std::vector<unsigned char> copy(data.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), data.data(), data.size());

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/EngineWait.h"
 #include "support/FailingHttpRequestFactory.h"
 #include "support/FailingSharedFileFactory.h"
 #include "support/TempDir.h"
@@ -95,12 +96,7 @@ class FailureInjectionTest : public ::testing::Test {
   // transfer that stops moving is a hang, however the failure came about.
   template <typename Predicate>
   TransferStatus WaitFor(TransferEngine& engine, const std::string& id, Predicate done) {
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    TransferStatus status = engine.GetTransferStatus(id);
-    while (!done(status) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(5ms);
-      status = engine.GetTransferStatus(id);
-    }
+    const TransferStatus status = test::PollStatus(engine, id, done, 60s, 5ms);
     EXPECT_TRUE(done(status)) << "no end after 60 s: state " << StateName(status.state) << " error "
                               << ErrorName(status.error) << " " << status.errorCause;
     return status;

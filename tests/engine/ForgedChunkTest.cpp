@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/Crc32Forgery.h"
+#include "support/EngineWait.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPackage.h"
@@ -85,12 +86,7 @@ class ForgedChunkTest : public ::testing::Test {
 
   template <typename Predicate>
   TransferStatus WaitFor(TransferEngine& engine, const std::string& id, Predicate done) {
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    TransferStatus status = engine.GetTransferStatus(id);
-    while (!done(status) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(20ms);
-      status = engine.GetTransferStatus(id);
-    }
+    const TransferStatus status = test::PollStatus(engine, id, done);
     EXPECT_TRUE(done(status)) << "state " << static_cast<int>(status.state);
     return status;
   }

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/EngineWait.h"
 #include "support/SignedTree.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -69,12 +70,7 @@ class SignedTransferTest : public ::testing::Test {
 
   template <typename Predicate>
   TransferStatus WaitFor(TransferEngine& engine, const std::string& id, Predicate done) {
-    const auto until = std::chrono::steady_clock::now() + 60s;
-    TransferStatus status = engine.GetTransferStatus(id);
-    while (!done(status) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(20ms);
-      status = engine.GetTransferStatus(id);
-    }
+    const TransferStatus status = test::PollStatus(engine, id, done);
     EXPECT_TRUE(done(status)) << "state " << static_cast<int>(status.state);
     return status;
   }
@@ -95,11 +91,7 @@ class SignedTransferTest : public ::testing::Test {
 
   std::uint64_t ServedBytes() {
     std::uint64_t total = 0;
-    for (auto& node : nodes_) {
-      for (const auto& [path, contents] : package_.files) {
-        total += node->BytesServed(package_.NodePath(path));
-      }
-    }
+    for (auto& node : nodes_) total += package_.BytesServedBy(*node);
     return total;
   }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/EngineWait.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPackage.h"
@@ -64,12 +65,7 @@ class TransferEngineTest : public ::testing::Test {
   template <typename Predicate>
   TransferStatus WaitFor(TransferEngine& engine, const std::string& id, Predicate done,
                          std::chrono::seconds bound = 60s) {
-    const auto until = std::chrono::steady_clock::now() + bound;
-    TransferStatus status = engine.GetTransferStatus(id);
-    while (!done(status) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(20ms);
-      status = engine.GetTransferStatus(id);
-    }
+    const TransferStatus status = test::PollStatus(engine, id, done, bound);
     EXPECT_TRUE(done(status)) << "state " << static_cast<int>(status.state) << " error "
                               << ToString(status.error) << "\n"
                               << ErrorLines();
@@ -122,11 +118,7 @@ class TransferEngineTest : public ::testing::Test {
 
   std::uint64_t ServedBytes() {
     std::uint64_t total = 0;
-    for (auto& node : nodes_) {
-      for (const auto& [path, contents] : package_.files) {
-        total += node->BytesServed(package_.NodePath(path));
-      }
-    }
+    for (auto& node : nodes_) total += package_.BytesServedBy(*node);
     return total;
   }
 
@@ -157,13 +149,7 @@ TEST_F(TransferEngineTest, DownloadsAPackageFromSeveralNodes) {
   EXPECT_NE(fs::status(dest + "/bin/program").permissions() & fs::perms::owner_exec,
             fs::perms::none);
   int nodesUsed = 0;
-  for (auto& node : nodes_) {
-    std::uint64_t served = 0;
-    for (const auto& [path, contents] : package_.files) {
-      served += node->BytesServed(package_.NodePath(path));
-    }
-    nodesUsed += served > 0 ? 1 : 0;
-  }
+  for (auto& node : nodes_) nodesUsed += package_.BytesServedBy(*node) > 0 ? 1 : 0;
   EXPECT_GE(nodesUsed, 2) << "requests are spread over the nodes";
 
   // Telemetry: the analytics collector heard about the transfer, the work log
@@ -394,11 +380,8 @@ TEST_F(TransferEngineTest, NodesSendingMoreThanTheRangeNeverWriteOutsideTheChunk
   const TransferStatus status = Download(*engine, dest);
   EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
   ExpectFilesMatch(dest);
-  std::uint64_t fromBadNodes = 0;
-  for (const auto& [path, contents] : package_.files) {
-    fromBadNodes += nodes_[0]->BytesServed(package_.NodePath(path)) +
-                    nodes_[1]->BytesServed(package_.NodePath(path));
-  }
+  const std::uint64_t fromBadNodes =
+      package_.BytesServedBy(*nodes_[0]) + package_.BytesServedBy(*nodes_[1]);
   EXPECT_GT(fromBadNodes, 0u) << "the misbehaving nodes were never asked";
 }
 
@@ -456,10 +439,7 @@ class OneBadNodeTest : public TransferEngineTest {
       EXPECT_EQ(status.error, TransferError::None);
     }
     ExpectFilesMatch(dest);
-    std::uint64_t fromBadNode = 0;
-    for (const auto& [path, contents] : package_.files) {
-      fromBadNode += nodes_[0]->BytesServed(package_.NodePath(path));
-    }
+    const std::uint64_t fromBadNode = package_.BytesServedBy(*nodes_[0]);
     EXPECT_GT(fromBadNode, 0u) << "the misbehaving node was never asked";
     RecordProperty("bytesServed", std::to_string(ServedBytes()));
   }

@@ -63,6 +63,12 @@ std::string TestPackage::NodePath(const std::string& file) const {
   return "/packages/" + partnerId + "/" + packageId + "/" + versionId + "/" + file;
 }
 
+std::uint64_t TestPackage::BytesServedBy(const TestHttpServer& node) const {
+  std::uint64_t total = 0;
+  for (const auto& [path, contents] : files) total += node.BytesServed(NodePath(path));
+  return total;
+}
+
 std::string NodeListXml(const std::vector<std::string>& hosts) {
   std::ostringstream xml;
   xml << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ArrayOfNodeInfo>\n";

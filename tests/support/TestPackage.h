@@ -35,6 +35,8 @@ struct TestPackage {
   void Serve(TestHttpServer& manifestHost, const std::vector<TestHttpServer*>& nodes) const;
   // The path of a file below a node.
   std::string NodePath(const std::string& file) const;
+  // The bytes of the package's files that `node` has served so far.
+  std::uint64_t BytesServedBy(const TestHttpServer& node) const;
 };
 
 // The node-list document for the given hosts (host:port), ids n1, n2, ...
