@@ -390,13 +390,6 @@ TEST_F(TransferEngineTest, ANodeThatStallsAfterItsHeadersDoesNotHoldTheEnd) {
   // file: of that it sends headers, then next to nothing. The time limits are
   // far too long to end such a request within the wait below: only a second
   // request of each stalled chunk, from node 2, lets the download end.
-#if defined(__SANITIZE_THREAD__)
-  // A second request is made at the end of another chunk's pipeline. Under
-  // ThreadSanitizer's slowness every other chunk may end before the last one
-  // of the file starts, and then nothing asks for it again before its (here
-  // hour-long) low-speed limit: a known gap of the tail step, not a race.
-  GTEST_SKIP() << "timing-dependent under ThreadSanitizer (tail step gap)";
-#endif
   const std::string last = package_.NodePath("readme.txt");
   nodes_[0]->SetThrottle(last, 1);
   package_.Serve(manifests_, {nodes_[0].get(), nodes_[1].get()});

@@ -70,6 +70,7 @@ class FakeWorkflow : public Workflow {
     retryCallback = callback;
   }
   void Execute(std::shared_ptr<SimpleWork>) override {}
+  void DispatchQueued() override {}
   void OnSimpleWorkExecuted(std::shared_ptr<SimpleWork>, const WorkStatus&) override {}
   void OnWorkComplete(std::shared_ptr<const Work>, const WorkStatus&) override {}
 

@@ -144,6 +144,7 @@ class LoggingWorkflow : public Workflow {
   bool Cancel(const WorkStatus&) override { return false; }
   void AddRetryableErrorCallback(WorkflowRetryableErrorCallback*) override {}
   void Execute(std::shared_ptr<SimpleWork>) override {}
+  void DispatchQueued() override {}
   void OnSimpleWorkExecuted(std::shared_ptr<SimpleWork>, const WorkStatus&) override {}
 
  private:

@@ -394,6 +394,43 @@ TEST_P(WorkflowTest, LazyParallelNeverHasMoreThanItsCapacityInFlight) {
   }
 }
 
+TEST_P(WorkflowTest, AnExtraChildOfALazyParallelRunsAtOnceAndIsWaitedFor) {
+  if (GetParam() < 2) GTEST_SKIP() << "the task that starts it holds the only thread";
+  Recorder done;
+  Gate extraRan, release;
+  auto extra = std::make_shared<FnWork>([&](FnWork&) {
+    extraRan.Open();
+    release.Wait();
+    return WorkStatus(WorkResult::Success, nullptr);
+  });
+  std::shared_ptr<ListProducer> lazy;
+  std::atomic<bool> started{false}, ranBeside{false};
+  auto first = std::make_shared<FnWork>([&](FnWork&) {
+    started = lazy->StartExtraChild(extra);
+    // Handed out now, while this task still runs; not at the next completion.
+    ranBeside = extraRan.Wait();
+    return WorkStatus(WorkResult::Success, nullptr);
+  });
+  auto second = test::Returning(WorkResult::Success);
+  lazy =
+      std::make_shared<ListProducer>(&done, 1, std::vector<std::shared_ptr<Work>>{first, second});
+  EXPECT_FALSE(lazy->StartExtraChild(test::Returning(WorkResult::Success))) << "not running";
+  auto wf = Make(lazy);
+  wf->Start();
+  // The extra child is no produced item: the second one still comes.
+  ASSERT_TRUE(test::Eventually([&] { return second->runs.load() == 1; }));
+  EXPECT_TRUE(started);
+  EXPECT_TRUE(ranBeside);
+  EXPECT_FALSE(lazy->IsComplete()) << "completed before its extra child";
+  release.Open();
+  ASSERT_TRUE(done.WaitFor(1));
+  EXPECT_EQ(done.Last().result, WorkResult::Success);
+  EXPECT_EQ(extra->runs, 1);
+  EXPECT_EQ(extra->GetPath(), Work::Path{1});
+  EXPECT_EQ(second->GetPath(), Work::Path{2});
+  EXPECT_FALSE(lazy->StartExtraChild(test::Returning(WorkResult::Success))) << "complete";
+}
+
 // A completion observer that throws, as a buggy owner's handler would.
 class ThrowingObserver : public WorkCompleteCallback {
  public:

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "velmo/work/Workflow.h"
+
 namespace velmo {
 
 LazyParallelWork::LazyParallelWork(WorkCompleteCallback* observer, unsigned capacity)
@@ -20,6 +22,22 @@ void LazyParallelWork::Reset() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   CompositeWork::Reset();
   produced_ = 0;
+  extra_ = 0;
+}
+
+bool LazyParallelWork::StartExtraChild(const std::shared_ptr<Work>& child) {
+  // Started under the lock, like the children OnChildComplete starts
+  // (composite lock, then the workflow's).
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (IsComplete() || active_.empty()) return false;
+  const std::shared_ptr<Workflow> workflow = GetWorkflowRef().lock();
+  if (!workflow || !AddActive(child)) return false;
+  ++extra_;
+  StartChild(child, produced_++, workflow);
+  // Called from a running task, not from a completion: nothing else would
+  // hand the new child's works out before the next one completes.
+  workflow->DispatchQueued();
+  return true;
 }
 
 bool LazyParallelWork::AddActive(const std::shared_ptr<Work>& child) {

@@ -24,12 +24,18 @@ class LazyParallelWork : public CompositeWork {
 
   unsigned Capacity() const { return capacity_; }
 
+  // Starts `child` beside the produced children while this work is running
+  // (started, not complete, some child still active): the work completes only
+  // after it, but it is no produced item and takes no capacity. False, and
+  // nothing started, otherwise.
+  bool StartExtraChild(const std::shared_ptr<Work>& child);
+
  protected:
   // The next child, or empty when there is none left.
   virtual std::shared_ptr<Work> GetNextWork() = 0;
-  // How many children were handed out since the last Reset; producers use it
-  // as the index of the next item.
-  std::uint32_t Produced() const { return produced_; }
+  // How many children GetNextWork handed out since the last Reset; producers
+  // use it as the index of the next item.
+  std::uint32_t Produced() const { return produced_ - extra_; }
 
   void OnSetWorkflow(std::shared_ptr<Workflow> workflow) override;
   bool IsExpectedChild(const std::shared_ptr<const Work>& child) override;
@@ -41,7 +47,8 @@ class LazyParallelWork : public CompositeWork {
 
   std::unordered_set<std::shared_ptr<Work>> active_;
   const unsigned capacity_;
-  std::uint32_t produced_ = 0;
+  std::uint32_t produced_ = 0;  // children started, extra ones included: the next path index
+  std::uint32_t extra_ = 0;     // of them, started by StartExtraChild
 };
 
 }  // namespace velmo

@@ -117,6 +117,11 @@ void StandardWorkflow::Execute(std::shared_ptr<SimpleWork> work) {
   queue_.push(std::move(work));
 }
 
+void StandardWorkflow::DispatchQueued() {
+  Lock lock(mutex_);
+  Dispatch();
+}
+
 void StandardWorkflow::Dispatch() {
   while (state_ == WorkflowState::Running && running_.size() < maxRunning_ && !queue_.empty()) {
     std::shared_ptr<SimpleWork> work = queue_.top();

@@ -42,6 +42,7 @@ class StandardWorkflow : public Workflow, public std::enable_shared_from_this<St
   bool Cancel(const WorkStatus& status) override;
   void AddRetryableErrorCallback(WorkflowRetryableErrorCallback* callback) override;
   void Execute(std::shared_ptr<SimpleWork> work) override;
+  void DispatchQueued() override;
   void OnSimpleWorkExecuted(std::shared_ptr<SimpleWork> work, const WorkStatus& status) override;
 
   const std::shared_ptr<Work>& GetRoot() const { return root_; }

@@ -47,6 +47,11 @@ class Workflow : public WorkCompleteCallback {
   virtual void AddRetryableErrorCallback(WorkflowRetryableErrorCallback* callback) = 0;
   // Queues a simple work (what SimpleWork::Execute calls).
   virtual void Execute(std::shared_ptr<SimpleWork> work) = 0;
+  // Hands queued works to the work manager now, as far as the bound allows.
+  // Queued works are otherwise handed out only when a simple work has
+  // completed (and at Start and Resume); a running task that starts another
+  // work beside itself calls this, or its work waits for the next completion.
+  virtual void DispatchQueued() = 0;
   // Called by the work manager's job after `work` ran and reported.
   virtual void OnSimpleWorkExecuted(std::shared_ptr<SimpleWork> work, const WorkStatus& status) = 0;
 };

@@ -27,6 +27,7 @@
 #include "velmo/http/EmptyHttpProxy.h"
 #include "velmo/http/HttpProxyFactory.h"
 #include "velmo/manifest/StandardNodeListManifest.h"
+#include "velmo/manifest/StandardPackageManifest.h"
 #include "velmo/manifest/XmlManifestReader.h"
 #include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/optimizer/TransferOptimizer.h"
@@ -41,6 +42,7 @@
 #include "velmo/transfer/works/TransferSharedFileData.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 #include "velmo/transfer/works/TransferSingleChunkWork.h"
+#include "velmo/transfer/works/TransferSingleFileWork.h"
 #include "velmo/work/AsioWorkManager.h"
 #include "velmo/work/StandardWorkflow.h"
 
@@ -143,16 +145,22 @@ class NullProgress : public TransferProgressUpdater {
 class ChunkTransferInterface : public TransferWorkInterface {
  public:
   ChunkTransferInterface(TransferBehavior behavior, std::shared_ptr<NodeListManifest> nodes,
-                         std::shared_ptr<TailRequestTracker> tail)
-      : behavior_(std::move(behavior)), nodes_(std::move(nodes)), tail_(std::move(tail)) {
+                         std::shared_ptr<TailRequestTracker> tail,
+                         std::shared_ptr<PackageManifest> package = nullptr,
+                         std::string destPath = std::string())
+      : behavior_(std::move(behavior)),
+        nodes_(std::move(nodes)),
+        tail_(std::move(tail)),
+        package_(std::move(package)) {
     params_.partnerId = "partner";
     params_.packageId = "pkg";
     params_.versionId = "1.0";
+    params_.destPath = std::move(destPath);
   }
   TransferParams GetParams() override { return params_; }
   const TransferParams& GetParamsRef() override { return params_; }
   const TransferBehavior& GetBehavior() override { return behavior_; }
-  std::shared_ptr<PackageManifest> GetPackage() override { return nullptr; }
+  std::shared_ptr<PackageManifest> GetPackage() override { return package_; }
   std::shared_ptr<NodeListManifest> GetNodeList() override { return nodes_; }
   std::shared_ptr<TransferProgressUpdater> GetProgressUpdater() override { return progress_; }
   std::shared_ptr<HttpSession> GetSession() override { return nullptr; }
@@ -169,6 +177,7 @@ class ChunkTransferInterface : public TransferWorkInterface {
   TransferBehavior behavior_;
   std::shared_ptr<NodeListManifest> nodes_;
   std::shared_ptr<TailRequestTracker> tail_;
+  std::shared_ptr<PackageManifest> package_;
   std::shared_ptr<TransferProgressUpdater> progress_ = std::make_shared<NullProgress>();
 };
 
@@ -290,6 +299,32 @@ class ChunkRequestTest : public ::testing::Test {
     ASSERT_TRUE(workflow_->Start());
   }
 
+  // Starts the whole file "f.bin" (open, its chunks, close) as the only file
+  // of a package, with its chunks of kChunk bytes.
+  void StartFile(const std::string& contents) {
+    test::TestPackage package;
+    package.chunkSize = kChunk;
+    package.files["f.bin"] = contents;
+    std::istringstream xml(package.ManifestXml());
+    boost::property_tree::ptree tree;
+    ReadXmlManifest(xml, tree);
+    auto manifest = std::make_shared<StandardPackageManifest>();
+    manifest->Parse(tree);
+    TransferBehavior behavior;
+    behavior.requestFactory = &requests_;
+    behavior.optimizer = &optimizer_;
+    behavior.chunkBuffers = &buffers_;
+    behavior.sharedFileFactory = &files_;
+    face_ =
+        std::make_shared<ChunkTransferInterface>(behavior, nodeList_, tail_, manifest, dir_.path());
+    fileRoot_ = TransferSingleFileWork::Create(face_, manifest->GetFiles().front());
+    fileRoot_->AddCompleteCallback(&outcome_);
+    workflow_ = std::make_shared<StandardWorkflow>(fileRoot_, &manager_, 4);
+    fileRoot_->SetWorkflow(workflow_);
+    workflow_->AddRetryableErrorCallback(&outcome_);
+    ASSERT_TRUE(workflow_->Start());
+  }
+
   // Bounded wait until nothing of the chunk runs on the pool.
   bool WaitIdle() {
     if (!workflow_) return true;
@@ -329,10 +364,11 @@ class ChunkRequestTest : public ::testing::Test {
   PosixSharedFileFactory files_;
   std::shared_ptr<TailRequestTracker> tail_;
   Outcome outcome_;
-  AsioWorkManager manager_{2};
+  AsioWorkManager manager_{3};  // two stalled requests and a tail request
   std::shared_ptr<ChunkTransferInterface> face_;
   std::shared_ptr<TransferSharedFileData> fileData_;
   std::shared_ptr<TransferSingleChunkWork> root_;
+  std::shared_ptr<TransferSingleFileWork> fileRoot_;
   std::shared_ptr<StandardWorkflow> workflow_;
 };
 
@@ -534,6 +570,31 @@ TEST_F(ChunkRequestTest, TheLosingRequestOfATailPairIsCancelledAndCountedAsWaste
   EXPECT_GT(tail_->GetWastedBytes(), 0u);
   EXPECT_LT(tail_->GetWastedBytes(), kChunk);
   EXPECT_EQ(Disk(), body_);  // the winner's bytes, none of the loser's
+}
+
+TEST_F(ChunkRequestTest, StalledRequestsAreRequestedAgainWhenNoOtherChunkIsLeftToEnd) {
+  // Both chunks of the only file go to node 0, which sends the headers and
+  // then next to nothing. No other chunk exists whose pipeline could end and
+  // look for stragglers: the request that begins the tail must start the
+  // second requests itself. Each chunk then comes from node 1, and the
+  // stalled requests are cancelled long before their limits.
+  tail_ = std::make_shared<TailRequestTracker>();
+  MakeNodes(2);
+  const std::string contents = Bytes(2 * kChunk, 9);
+  for (auto& node : nodes_) node->SetBody(kPath, contents);
+  nodes_[0]->SetThrottle(kPath, 1);
+  optimizer_.Prefer(nodes_[0]->Host());
+  StartFile(contents);
+  ASSERT_TRUE(outcome_.WaitEnd()) << "the stalled requests held the end";
+  ASSERT_TRUE(WaitIdle()) << "a stalled request was not stopped";
+  ASSERT_TRUE(outcome_.RootDone());
+  EXPECT_EQ(outcome_.RootStatus().result, WorkResult::Success);
+  EXPECT_EQ(outcome_.Suspensions(), 0);
+  EXPECT_EQ(Requests(0), 2);
+  EXPECT_EQ(Requests(1), 2);  // one second request per chunk, no more
+  EXPECT_EQ(tail_->GetVerifiedBytes(), 2 * kChunk);
+  EXPECT_LT(tail_->GetWastedBytes(), kChunk);  // the few bytes the stalled requests got
+  EXPECT_EQ(Disk(), contents);
 }
 
 }  // namespace

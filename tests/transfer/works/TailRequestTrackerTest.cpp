@@ -36,24 +36,32 @@ TEST_F(TailRequestTrackerTest, NoSecondRequestUntilEveryMissingChunkIsInFlight) 
   auto c0 = Chunk(0), c1 = Chunk(1), c2 = Chunk(2), c3 = Chunk(3);
   auto r = std::make_shared<CancelCountingRequest>();
   tracker_.Verified(*c0);
-  tracker_.Started(c1, r, nullptr);
-  tracker_.Started(c2, r, nullptr);
+  EXPECT_FALSE(tracker_.Started(c1, r, nullptr, kWhole));
+  EXPECT_FALSE(tracker_.Started(c2, r, nullptr, kWhole));
   // Chunk 3 has not been requested yet: its slot will come.
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 1000).chunk);
-  tracker_.Started(c3, r, nullptr);
+  // Its request begins the tail, and says so: no other chunk is left to
+  // start, so the caller must make a slot look for stragglers.
+  EXPECT_TRUE(tracker_.Started(c3, r, nullptr, kWhole));
+  EXPECT_FALSE(tracker_.Started(c3, r, nullptr, kWhole)) << "the tail began once";
   EXPECT_TRUE(tracker_.TakeStraggler(kWhole, 1000).chunk);
   // A chunk counts once, however often it is reported.
   tracker_.Verified(*c0);
   EXPECT_EQ(tracker_.GetVerifiedBytes(), 100u);
-  // A request that failed leaves the tail until it is requested again.
+  // A request that failed leaves the tail until it is requested again, and
+  // that request begins it anew.
   tracker_.Dropped(*c3);
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 1000).chunk);
+  EXPECT_TRUE(tracker_.Started(c3, r, nullptr, kWhole));
+  // Requests of verified chunks begin nothing.
+  tracker_.Verified(*c1);
+  EXPECT_FALSE(tracker_.Started(c1, r, nullptr, kWhole));
 }
 
 TEST_F(TailRequestTrackerTest, TheChunkExpectedToFinishLastIsTakenOnce) {
   auto fast = Chunk(0), slow = Chunk(1), stalled = Chunk(2);
   auto r = std::make_shared<CancelCountingRequest>();
-  for (const auto& chunk : {fast, slow, stalled}) tracker_.Started(chunk, r, nullptr);
+  for (const auto& chunk : {fast, slow, stalled}) tracker_.Started(chunk, r, nullptr, kWhole);
   tracker_.Verified(*Chunk(3));
   fast->fileProgressBytes = 90;
   slow->fileProgressBytes = 10;
@@ -70,7 +78,7 @@ TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {
   for (std::uint64_t i = 1; i < 4; ++i) tracker_.Verified(*Chunk(i));
   auto first = std::make_shared<CancelCountingRequest>();
   auto second = std::make_shared<CancelCountingRequest>();
-  tracker_.Started(chunk, first, nullptr);
+  tracker_.Started(chunk, first, nullptr, kWhole);
   ASSERT_EQ(tracker_.TakeStraggler(kWhole, 0).chunk, chunk);
   EXPECT_TRUE(tracker_.SetSecondRequest(*chunk, second));
   tracker_.Verified(*chunk);
@@ -79,7 +87,7 @@ TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {
   // Too late for another second request; ended requests are not kept alive.
   EXPECT_FALSE(tracker_.SetSecondRequest(*chunk, second));
   std::weak_ptr<CancelCountingRequest> gone = first;
-  tracker_.Started(Chunk(1), first, nullptr);
+  tracker_.Started(Chunk(1), first, nullptr, kWhole);
   first.reset();
   EXPECT_TRUE(gone.expired());
   tracker_.AddWasted(70);
@@ -96,7 +104,10 @@ TEST_F(TailRequestTrackerTest, AStageEndsWhereItsFilesEndAndOtherFilesWait) {
   tracker_.Verified(*Chunk(0));
   tracker_.Verified(*Chunk(1));
   tracker_.Verified(*Chunk(2));
-  tracker_.Started(Chunk(3), r, nullptr);
+  // The program file's last chunk begins its stage's tail, not the whole's.
+  EXPECT_FALSE(tracker_.Started(Chunk(3), r, nullptr, whole));
+  tracker_.Dropped(*Chunk(3));
+  EXPECT_TRUE(tracker_.Started(Chunk(3), r, nullptr, program));
   EXPECT_FALSE(tracker_.IsComplete(program));
   EXPECT_FALSE(tracker_.TakeStraggler(whole, 0).chunk);  // "g" is not requested yet
   EXPECT_TRUE(tracker_.TakeStraggler(program, 0).chunk);
@@ -104,7 +115,7 @@ TEST_F(TailRequestTrackerTest, AStageEndsWhereItsFilesEndAndOtherFilesWait) {
   EXPECT_TRUE(tracker_.IsComplete(program));
   EXPECT_EQ(tracker_.GetVerifiedBytes("f"), 400u);
   auto g = std::make_shared<TransferSharedMapData>(other, 0, 99, 0, nullptr);
-  tracker_.Started(g, r, nullptr);
+  EXPECT_TRUE(tracker_.Started(g, r, nullptr, whole));
   // A chunk outside the stage is never taken.
   EXPECT_FALSE(tracker_.TakeStraggler(program, 0).chunk);
   EXPECT_EQ(tracker_.TakeStraggler(whole, 0).chunk, g);

@@ -15,6 +15,7 @@
 #include "velmo/transfer/works/LazyTransferMultipleChunksWork.h"
 #include "velmo/transfer/works/OpenAndAllocateFileWork.h"
 #include "velmo/transfer/works/SequentialTransferMultipleFilesWork.h"
+#include "velmo/transfer/works/TailRequestChunkWork.h"
 #include "velmo/transfer/works/TransferMultipleFilesWork.h"
 #include "velmo/transfer/works/TransferSharedFileData.h"
 #include "velmo/transfer/works/TransferSingleChunkWork.h"
@@ -138,6 +139,11 @@ std::shared_ptr<Work> LazyTransferMultipleChunksWork::GetNextWork() {
   return work;
 }
 
+bool LazyTransferMultipleChunksWork::StartTailRequest(
+    const std::shared_ptr<TransferSharedMapData>& chunk) {
+  return StartExtraChild(std::make_shared<TailRequestChunkWork>(workInterface_, chunk));
+}
+
 void LazyTransferMultipleChunksWork::Reset() {
   LazyParallelWork::Reset();
   std::lock_guard<std::mutex> lock(producedMutex_);
@@ -167,6 +173,7 @@ std::shared_ptr<TransferSingleFileWork> TransferSingleFileWork::Create(
   work->AddChild(std::make_shared<OpenAndAllocateFileWork>(workInterface, file));
   if (file->fileSize != 0) {
     work->chunks_ = std::make_shared<LazyTransferMultipleChunksWork>(workInterface, manifest, file);
+    file->chunks = work->chunks_;
     work->AddChild(work->chunks_);
   }
   work->AddChild(std::make_shared<CloseFileWork>(workInterface, file));

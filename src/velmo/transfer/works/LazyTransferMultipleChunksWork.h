@@ -12,6 +12,7 @@ namespace velmo {
 
 class FileManifest;
 class TransferSharedFileData;
+class TransferSharedMapData;
 class TransferSingleChunkWork;
 
 // The chunks of one file, built in order as earlier ones finish, at most
@@ -25,6 +26,10 @@ class LazyTransferMultipleChunksWork : public TransferWork, public LazyParallelW
   void Reset() override;
   // Drops the views of the chunks still alive (when the tree is discarded).
   void ReleaseViews();
+  // Starts a TailRequestChunkWork beside the chunks, on behalf of `chunk`,
+  // whose request began the download's tail; false when this work is not
+  // running (then nothing is started).
+  bool StartTailRequest(const std::shared_ptr<TransferSharedMapData>& chunk);
 
  protected:
   std::shared_ptr<Work> GetNextWork() override;

@@ -14,6 +14,8 @@
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/HttpTransferStatusData.h"
+#include "velmo/transfer/works/LazyTransferMultipleChunksWork.h"
+#include "velmo/transfer/works/TailRequestChunkWork.h"
 #include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferHttpWriter.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
@@ -131,7 +133,13 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   }
   chunk.Rewind();
   const std::shared_ptr<TailRequestTracker> tail = workInterface_->GetTailTracker();
-  if (tail) tail->Started(chunk_, request, params_.SelectedNode);
+  if (tail && tail->Started(chunk_, request, params_.SelectedNode,
+                            TailRequestChunkWork::CurrentStage(*workInterface_, *tail))) {
+    // No chunk of the stage is left to start, and every other one may end
+    // before this one: then no pipeline end is left to look for stragglers.
+    // A tail request beside the chunks takes the next free slot instead.
+    if (auto chunks = chunk.fileData->chunks.lock()) chunks->StartTailRequest(chunk_);
+  }
   if (IsInterrupted() || chunk.verified.load()) request->Cancel();
 
   const std::uint32_t started = TickCount();

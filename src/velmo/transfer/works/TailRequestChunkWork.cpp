@@ -34,7 +34,8 @@ void TailRequestChunkWork::Describe(boost::property_tree::ptree& out) const {
   if (target_) {
     out.put("tailLowerBound", target_->lowerBound);
     out.put("tailFilePath", target_->fileData->filePath);
-    out.put("tailWon", won_);
+    out.put("tailRequests", tailRequests_);
+    out.put("tailWins", won_);
     out.put("wastedBytes", wastedBytes_);
   }
 }
@@ -44,45 +45,54 @@ void TailRequestChunkWork::OnInterrupt() {
   if (request_) request_->Cancel();
 }
 
+TailRequestTracker::Stage TailRequestChunkWork::CurrentStage(TransferWorkInterface& workInterface,
+                                                             const TailRequestTracker& tail) {
+  TailRequestTracker::Stage stage;
+  const auto package = workInterface.GetPackage();
+  if (!package) return stage;
+  for (const auto& file : package->GetRunFiles()) stage[file->GetPath()] = file->GetSize();
+  if (stage.empty() || tail.IsComplete(stage)) {
+    for (const auto& file : package->GetFiles()) stage[file->GetPath()] = file->GetSize();
+  }
+  return stage;
+}
+
 WorkStatus TailRequestChunkWork::ExecuteTask() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    target_.reset();
+    tailRequests_ = won_ = 0;
+    wastedBytes_ = 0;
+  }
   try {
-    return Attempt();
+    // Each straggler is taken once, so this ends after at most as many
+    // requests as there are chunks in flight.
+    while (RequestStraggler()) {
+    }
   } catch (...) {
     // A second request is a bonus: whatever broke it, the first request of
     // the chunk is still on its way.
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();
-    return WorkStatus(WorkResult::Success, nullptr);
   }
+  return WorkStatus(WorkResult::Success, nullptr);
 }
 
-WorkStatus TailRequestChunkWork::Attempt() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    target_.reset();
-    won_ = false;
-    wastedBytes_ = 0;
-  }
+bool TailRequestChunkWork::RequestStraggler() {
   const std::shared_ptr<TailRequestTracker> tail = workInterface_->GetTailTracker();
-  const auto package = workInterface_->GetPackage();
   const auto nodeList = workInterface_->GetNodeList();
-  if (!tail || !package || !nodeList || IsInterrupted())
-    return WorkStatus(WorkResult::Success, nullptr);
+  if (!tail || !nodeList || IsInterrupted()) return false;
   const NodeManifestList nodes = nodeList->GetNodes();
-  if (nodes.size() < 2) return WorkStatus(WorkResult::Success, nullptr);
+  if (nodes.size() < 2) return false;
 
-  // The program files come first, one after another; the rest only after
-  // them. So while a program file is missing, the tail is theirs.
-  TailRequestTracker::Stage stage;
-  for (const auto& file : package->GetRunFiles()) stage[file->GetPath()] = file->GetSize();
-  if (stage.empty() || tail->IsComplete(stage)) {
-    for (const auto& file : package->GetFiles()) stage[file->GetPath()] = file->GetSize();
-  }
+  const TailRequestTracker::Stage stage = CurrentStage(*workInterface_, *tail);
+  if (stage.empty()) return false;
   const TailRequestTracker::Straggler straggler = tail->TakeStraggler(stage, TickCount());
-  if (!straggler.chunk) return WorkStatus(WorkResult::Success, nullptr);
+  if (!straggler.chunk) return false;
   TransferSharedMapData& target = *straggler.chunk;
   const std::shared_ptr<SharedFile> file = straggler.file;
-  if (!file || target.verified.load()) return WorkStatus(WorkResult::Success, nullptr);
+  // Verified meanwhile: nothing to race, but maybe another straggler.
+  if (!file || target.verified.load()) return true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     target_ = straggler.chunk;
@@ -107,8 +117,8 @@ WorkStatus TailRequestChunkWork::Attempt() {
       target.NeedsSha256());
   BufferedChunkData& bytes = *received;
   HttpBoundedFileDataWriter writer(received);
-  const std::shared_ptr<HttpRequest> request =
-      behavior.requestFactory->Create(params.ToRequestParams(&writer), workInterface_->GetSession());
+  const std::shared_ptr<HttpRequest> request = behavior.requestFactory->Create(
+      params.ToRequestParams(&writer), workInterface_->GetSession());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     request_ = request;
@@ -117,7 +127,7 @@ WorkStatus TailRequestChunkWork::Attempt() {
     behavior.optimizer->ReleaseNode(params);
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();
-    return WorkStatus(WorkResult::Success, nullptr);
+    return !IsInterrupted();
   }
 
   const std::uint32_t started = TickCount();
@@ -142,18 +152,23 @@ WorkStatus TailRequestChunkWork::Attempt() {
     behavior.optimizer->ReportChecksumFailure(params, status.bytes,
                                               static_cast<std::int32_t>(elapsed));
   }
+  // Read before the commit, which counts the whole chunk as its progress.
+  const std::uint64_t firstReceived = std::min(target.fileProgressBytes.load(), target.Size());
   if (status.result == HttpRequestResult::Success && good && target.CommitVerified(bytes)) {
     won = true;
-    // The first request's bytes so far are the waste now; it stops at once.
-    wasted = std::min(target.fileProgressBytes.load(), target.Size());
+    // The first request's bytes so far are the waste now; it stops at once
+    // and adds what it received in all to the tracker itself.
+    wasted = firstReceived;
     tail->Verified(target);
+  } else {
+    tail->AddWasted(wasted);
   }
-  tail->AddWasted(wasted);
   std::lock_guard<std::mutex> lock(mutex_);
   request_.reset();
-  won_ = won;
-  wastedBytes_ = wasted;
-  return WorkStatus(WorkResult::Success, nullptr);
+  ++tailRequests_;
+  if (won) ++won_;
+  wastedBytes_ += wasted;
+  return true;
 }
 
 }  // namespace velmo

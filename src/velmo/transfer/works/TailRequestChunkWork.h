@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "velmo/transfer/TransferWork.h"
+#include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/work/SimpleWork.h"
 
 namespace velmo {
@@ -12,15 +13,18 @@ namespace velmo {
 class HttpRequest;
 class TransferSharedMapData;
 
-// The last step of a chunk's pipeline, run on the request slot the chunk just
-// freed. In a download's tail (every chunk not yet verified is being
-// requested; see TailRequestTracker) it requests the chunk expected to finish
-// last again, from another node, and writes that copy if it is verified
-// before the first one; the slower request is then cancelled. Outside the
-// tail it does nothing. It never fails: a second request that goes wrong
-// only leaves the first one to finish. The bytes received by the losing
-// request are counted as wasted, in the work log ("wastedBytes") and in the
-// tracker.
+// Requests stragglers again on a free request slot: the last step of every
+// chunk's pipeline (on the slot the chunk just freed), and an extra child of
+// the file's chunks when a chunk's request begins the download's tail (see
+// TailRequestTracker::Started), since every other chunk may have ended by
+// then. In the tail (every chunk not yet verified is being requested) it
+// requests the chunk expected to finish last again, from another node, and
+// writes that copy if it is verified before the first one; the slower
+// request is then cancelled. It goes on with the next straggler while there
+// is one: its slot is free again. Outside the tail it does nothing. It never
+// fails: a second request that goes wrong only leaves the first one to
+// finish. The bytes received by losing requests are counted as wasted, in
+// the work log ("wastedBytes") and in the tracker.
 class TailRequestChunkWork : public TransferWork, public SimpleWork {
  public:
   TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
@@ -29,15 +33,24 @@ class TailRequestChunkWork : public TransferWork, public SimpleWork {
   WorkStatus ExecuteTask() override;
   void OnInterrupt() override;
 
+  // The files whose tail is the current one: the program files, fetched one
+  // after another before the rest, while one of them is missing; then the
+  // whole package. Empty without a package.
+  static TailRequestTracker::Stage CurrentStage(TransferWorkInterface& workInterface,
+                                                const TailRequestTracker& tail);
+
  private:
-  WorkStatus Attempt();
+  // One second request, of the straggler the tracker gives; false when there
+  // is none (or no second node, or the work is interrupted).
+  bool RequestStraggler();
 
   std::shared_ptr<TransferSharedMapData> chunk_;  // the chunk whose slot this is
   mutable std::mutex mutex_;
   std::shared_ptr<HttpRequest> request_;           // guarded by mutex_
-  std::shared_ptr<TransferSharedMapData> target_;  // guarded by mutex_
+  std::shared_ptr<TransferSharedMapData> target_;  // the latest straggler; guarded by mutex_
+  std::uint32_t tailRequests_ = 0;                 // guarded by mutex_
+  std::uint32_t won_ = 0;                          // guarded by mutex_
   std::uint64_t wastedBytes_ = 0;                  // guarded by mutex_
-  bool won_ = false;                               // guarded by mutex_
 };
 
 }  // namespace velmo

@@ -10,14 +10,15 @@ TailRequestTracker::Key TailRequestTracker::KeyOf(const TransferSharedMapData& c
   return Key(chunk.fileData->filePath, chunk.lowerBound);
 }
 
-void TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& chunk,
+bool TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& chunk,
                                  const std::shared_ptr<HttpRequest>& request,
-                                 std::shared_ptr<NodeManifest> node) {
+                                 std::shared_ptr<NodeManifest> node, const Stage& stage) {
   std::lock_guard<std::mutex> lock(mutex_);
   const Key key = KeyOf(*chunk);
-  if (verified_.count(key) != 0) return;
+  if (verified_.count(key) != 0) return false;
   InFlight& entry = inFlight_[key];
-  if (!entry.chunk) entry.startedMs = TickCount();
+  const bool begins = !entry.chunk;
+  if (begins) entry.startedMs = TickCount();
   entry.chunk = chunk;
   entry.node = std::move(node);
   entry.file = chunk->fileData->file;
@@ -25,6 +26,7 @@ void TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& c
   // attempts have ended); a second request stays until the chunk is done.
   if (!entry.requests.empty() && !entry.duplicated) entry.requests.clear();
   entry.requests.insert(entry.requests.begin(), request);
+  return begins && stage.count(key.first) != 0 && InTail(stage);
 }
 
 void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
@@ -62,9 +64,7 @@ bool TailRequestTracker::IsComplete(const Stage& stage) const {
   return true;
 }
 
-TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& stage,
-                                                                std::uint32_t nowMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
+bool TailRequestTracker::InTail(const Stage& stage) const {
   std::uint64_t stageBytes = 0;
   std::uint64_t covered = 0;  // verified or in flight
   for (const auto& [path, size] : stage) {
@@ -78,7 +78,13 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
     covered += item.second.chunk->Size();
     any = true;
   }
-  if (!any || covered < stageBytes) return {};
+  return any && covered >= stageBytes;
+}
+
+TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& stage,
+                                                                std::uint32_t nowMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!InTail(stage)) return {};
 
   // Expected finish: the bytes still missing at the rate seen so far; a
   // request that has received nothing is expected never to finish.

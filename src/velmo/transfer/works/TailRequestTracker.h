@@ -35,19 +35,25 @@ class TailRequestTracker {
     std::shared_ptr<SharedFile> file;    // its file, open while it is in flight
   };
 
+  // The files of a stage: path and size.
+  using Stage = std::map<std::string, std::uint64_t>;
+
   // A request of `chunk` to `node` begins (again). Called from the chunk's
   // own pipeline, where reading its file is safe. Requests are remembered
-  // weakly: one that has ended is not kept from going back to its pool.
-  void Started(const std::shared_ptr<TransferSharedMapData>& chunk,
-               const std::shared_ptr<HttpRequest>& request, std::shared_ptr<NodeManifest> node);
+  // weakly: one that has ended is not kept from going back to its pool. True
+  // when this request begins the tail of `stage`: the chunk was not in flight
+  // and now every chunk of the stage not yet verified is. No other chunk of
+  // the stage is left to start, so no other pipeline may be left to end and
+  // look for a straggler: the caller then starts a tail request itself.
+  bool Started(const std::shared_ptr<TransferSharedMapData>& chunk,
+               const std::shared_ptr<HttpRequest>& request, std::shared_ptr<NodeManifest> node,
+               const Stage& stage);
   // The chunk's bytes are verified and in the file (by whichever request);
   // every other request of it is cancelled. Repeated calls count once.
   void Verified(const TransferSharedMapData& chunk);
   // The chunk is no longer being requested (its pipeline ended otherwise).
   void Dropped(const TransferSharedMapData& chunk);
 
-  // The files of a stage: path and size.
-  using Stage = std::map<std::string, std::uint64_t>;
   // When every chunk of the stage's files that is not yet verified is in
   // flight, the one of them expected to finish last at `nowMs` that has no
   // second request yet, now marked as having one; else an empty chunk.
@@ -68,6 +74,9 @@ class TailRequestTracker {
  private:
   using Key = std::pair<std::string, std::uint64_t>;  // file path, first byte
   static Key KeyOf(const TransferSharedMapData& chunk);
+  // Every chunk of the stage's files is verified or in flight, and one is in
+  // flight. Under mutex_.
+  bool InTail(const Stage& stage) const;
 
   struct InFlight {
     std::shared_ptr<TransferSharedMapData> chunk;

@@ -9,6 +9,7 @@
 
 namespace velmo {
 
+class LazyTransferMultipleChunksWork;
 class SharedFile;
 
 // One destination file, shared by the file's works and all its chunks. The
@@ -30,6 +31,10 @@ class TransferSharedFileData : public WorkDescriptor {
   std::atomic<bool> created{false};
   const std::string filePath;
   const std::uint64_t fileSize;
+  // The work that produces the file's chunks (weakly: it owns them), set
+  // before any of them runs. A chunk whose request begins the download's
+  // tail starts a tail request beside it.
+  std::weak_ptr<LazyTransferMultipleChunksWork> chunks;
 };
 
 }  // namespace velmo
