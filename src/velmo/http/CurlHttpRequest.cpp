@@ -64,10 +64,16 @@ CurlHttpRequest::CurlHttpRequest(const HttpRequestParams& params, const std::str
   if (handle_ == nullptr) {
     throw std::runtime_error("curl_easy_init failed");
   }
+  multi_ = curl_multi_init();
+  if (multi_ == nullptr) {
+    curl_easy_cleanup(handle_);
+    throw std::runtime_error("curl_multi_init failed");
+  }
   Configure();
 }
 
 CurlHttpRequest::~CurlHttpRequest() {
+  curl_multi_cleanup(multi_);
   curl_easy_cleanup(handle_);
   curl_slist_free_all(headers_);
 }
@@ -182,7 +188,7 @@ HttpRequestStatus CurlHttpRequest::Execute() {
     performing_ = true;
     status_.result = HttpRequestResult::Running;
   }
-  const CURLcode code = curl_easy_perform(handle_);
+  const CURLcode code = Perform();
   long responseCode = 0;
   const bool haveCode =
       curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &responseCode) == CURLE_OK;
@@ -213,6 +219,43 @@ HttpRequestStatus CurlHttpRequest::Execute() {
   return status_;
 }
 
+CURLcode CurlHttpRequest::Perform() {
+  const CURLMcode added = curl_multi_add_handle(multi_, handle_);
+  if (added != CURLM_OK) {
+    return added == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+  }
+  // The transfer's own end, or this when the multi handle fails or no end
+  // is reported (neither happens in practice).
+  CURLcode result = CURLE_FAILED_INIT;
+  for (;;) {
+    int running = 0;
+    CURLMcode step = curl_multi_perform(multi_, &running);
+    bool done = false;
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == handle_) {
+        result = message->data.result;
+        done = true;
+      }
+    }
+    if (done || running == 0) break;
+    // Cancelled: removing the handle below stops the transfer.
+    if (GetStatus().result != HttpRequestResult::Running) {
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    // Waits for data, libcurl's next timeout (so the request's time limits
+    // hold) or a wakeup from Cancel.
+    if (step == CURLM_OK) step = curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    if (step != CURLM_OK) {
+      result = step == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+      break;
+    }
+  }
+  curl_multi_remove_handle(multi_, handle_);
+  return result;
+}
+
 HttpRequestStatus CurlHttpRequest::GetStatus() {
   std::lock_guard<std::mutex> lock(mutex_);
   return status_;
@@ -223,6 +266,9 @@ void CurlHttpRequest::Cancel() {
   if (status_.result == HttpRequestResult::NotStarted ||
       status_.result == HttpRequestResult::Running) {
     status_.result = HttpRequestResult::Canceled;
+    // Safe from any thread; an Execute that is not waiting returns from its
+    // next wait at once and sees the status.
+    curl_multi_wakeup(multi_);
   }
 }
 

@@ -10,15 +10,18 @@
 
 namespace velmo {
 
-// An HttpRequest on one libcurl easy handle. Reset keeps the handle, and with it
-// the handle's open connections, so a reused request talks to the same host
-// without reconnecting.
+// An HttpRequest on one libcurl easy handle, run on a multi handle of its own
+// so that Cancel takes effect at once: it wakes the waiting transfer
+// (curl_multi_wakeup), where a progress callback would only see it at its next
+// call, about once a second on a connection that receives nothing. Reset keeps
+// both handles, and with them the open connections, so a reused request talks
+// to the same host without reconnecting.
 //
 // Threads: Execute (and the write and progress hooks libcurl calls from it) run on
 // the caller's thread; GetStatus and Cancel on any thread; Reset on any thread but
 // refused while Execute is in progress. mutex_ guards status_ and performing_; it
-// is never held during curl_easy_perform or a writer call. Reset holds it for the
-// whole reconfiguration so that an Execute cannot start on a half-built handle.
+// is never held while the transfer runs or a writer is called. Reset holds it for
+// the whole reconfiguration so that an Execute cannot start on a half-built handle.
 class CurlHttpRequest : public HttpRequest {
  public:
   CurlHttpRequest(const HttpRequestParams& params, const std::string& proxy);
@@ -40,8 +43,11 @@ class CurlHttpRequest : public HttpRequest {
   static std::size_t WriteHook(char* data, std::size_t size, std::size_t count, void* self);
   static int ProgressHook(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   void Configure();  // with mutex_ held or before the object is shared
+  // The transfer, until it ends or Cancel stops it; libcurl's result.
+  CURLcode Perform();
 
   CURL* handle_ = nullptr;
+  CURLM* multi_ = nullptr;
   bool performing_ = false;
   std::mutex mutex_;
   HttpRequestStatus status_;

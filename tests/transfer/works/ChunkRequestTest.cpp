@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -31,6 +32,7 @@
 #include "velmo/manifest/XmlManifestReader.h"
 #include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/optimizer/TransferOptimizer.h"
+#include "velmo/platform/Clock.h"
 #include "velmo/transfer/TransferError.h"
 #include "velmo/transfer/TransferProgressUpdater.h"
 #include "velmo/transfer/TransferWorkInterface.h"
@@ -336,6 +338,16 @@ class ChunkRequestTest : public ::testing::Test {
     return true;
   }
 
+  // Bounded wait until `condition` holds.
+  static bool Eventually(const std::function<bool()>& condition) {
+    const auto until = std::chrono::steady_clock::now() + kBound;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+
   // Bounded wait until the chunk's request has received some of its body.
   bool WaitReceiving() {
     const auto until = std::chrono::steady_clock::now() + kBound;
@@ -570,6 +582,41 @@ TEST_F(ChunkRequestTest, TheLosingRequestOfATailPairIsCancelledAndCountedAsWaste
   EXPECT_GT(tail_->GetWastedBytes(), 0u);
   EXPECT_LT(tail_->GetWastedBytes(), kChunk);
   EXPECT_EQ(Disk(), body_);  // the winner's bytes, none of the loser's
+}
+
+TEST_F(ChunkRequestTest, ARequestThatStalledAndLostCountsAgainstItsNode) {
+  tail_ = std::make_shared<TailRequestTracker>();
+  MakeNodes(2);
+  nodes_[0]->SetThrottle(kPath, 1);  // headers, then next to nothing
+  optimizer_.Prefer(nodes_[0]->Host());
+  Start(4, 4);
+  ASSERT_TRUE(Eventually([&] { return Requests(0) == 1; }));
+
+  // The tracker judges the request stalled (another chunk showed how long
+  // chunks take here), and a second copy from elsewhere wins.
+  const TailRequestTracker::Stage stage{{"f.bin", kChunk}, {"other.bin", 1}};
+  auto other = std::make_shared<TransferSharedFileData>("other.bin", 1);
+  auto done = std::make_shared<TransferSharedMapData>(other, 0, 0, 0, nullptr);
+  tail_->Started(done, nullptr, nullptr, stage);
+  tail_->Verified(*done);
+  const std::uint32_t later = TickCount() + 60000;
+  ASSERT_TRUE(Eventually([&] { return tail_->TakeStraggler(stage, later).chunk != nullptr; }));
+  auto copy = std::make_shared<BufferedChunkData>(fileData_->file, 0, kChunk - 1,
+                                                  buffers_.Acquire(kChunk), false);
+  copy->Write(body_.data(), static_cast<std::uint32_t>(body_.size()));
+  ASSERT_TRUE(Chunk().CommitVerified(*copy));
+  tail_->Verified(Chunk());
+
+  ASSERT_TRUE(outcome_.WaitEnd()) << "the stalled request did not stop";
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(outcome_.RootStatus().result, WorkResult::Success);
+  EXPECT_EQ(Requests(0), 1);
+  // Unlike a request that merely lost a race, this one is the node's failure.
+  EXPECT_EQ(Statistics(0)->GetErrors(), 1u);
+  ASSERT_EQ(optimizer_.Reported().size(), 1u);
+  EXPECT_NE(optimizer_.Reported().front(), HttpRequestResult::Success);
+  EXPECT_EQ(Chunk().badNodeMask, 0u);  // slow is not wrong
+  EXPECT_EQ(Disk(), body_);
 }
 
 TEST_F(ChunkRequestTest, StalledRequestsAreRequestedAgainWhenNoOtherChunkIsLeftToEnd) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "velmo/http/HttpRequest.h"
+#include "velmo/platform/Clock.h"
 #include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 
@@ -71,6 +72,35 @@ TEST_F(TailRequestTrackerTest, TheChunkExpectedToFinishLastIsTakenOnce) {
   EXPECT_EQ(tracker_.TakeStraggler(kWhole, now).chunk, slow);
   EXPECT_EQ(tracker_.TakeStraggler(kWhole, now).chunk, fast);
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, now).chunk);  // each gets one second request
+}
+
+TEST_F(TailRequestTrackerTest, AStalledRequestIsTakenBeforeTheTail) {
+  // Chunk 3 is not requested yet, so this is no tail; chunk 0 came in at
+  // once, which makes the typical chunk a matter of milliseconds.
+  auto c0 = Chunk(0), stalled = Chunk(1), moving = Chunk(2);
+  auto r = std::make_shared<CancelCountingRequest>();
+  tracker_.Started(c0, r, nullptr, kWhole);
+  tracker_.Started(stalled, r, nullptr, kWhole);
+  tracker_.Started(moving, r, nullptr, kWhole);
+  const std::uint32_t start = TickCount();
+  // Nothing is judged before one chunk has shown how long chunks take.
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, start + 10000).chunk);
+  tracker_.Verified(*c0);
+  // Half of the moving chunk is in after 300 ms: it will be done well
+  // within four stall limits. The other has received nothing.
+  moving->fileProgressBytes = 50;
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, start + 100).chunk) << "below the floor";
+  EXPECT_EQ(tracker_.TakeStraggler(kWhole, start + 300).chunk, stalled);
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, start + 300).chunk) << "taken once";
+  EXPECT_TRUE(tracker_.ConsumeStalled(*stalled));
+  EXPECT_FALSE(tracker_.ConsumeStalled(*stalled)) << "blamed once";
+  EXPECT_FALSE(tracker_.ConsumeStalled(*moving));
+  // In the tail, the moving chunk is the straggler, but no stalled one.
+  auto c3 = Chunk(3);
+  tracker_.Started(c3, r, nullptr, kWhole);
+  c3->fileProgressBytes = 90;
+  EXPECT_EQ(tracker_.TakeStraggler(kWhole, start + 300).chunk, moving);
+  EXPECT_FALSE(tracker_.ConsumeStalled(*moving));
 }
 
 TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {

@@ -154,9 +154,18 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
                                                        requestTimeMs);
   if (chunk.verified.load()) {
     // A tail request of this chunk won (and cancelled this one): its copy is
-    // in the file. What this request received is waste, not a failure.
+    // in the file. What this request received is waste; a failure of the
+    // node only when this request had stalled there.
     if (tail) tail->AddWasted(status.bytes);
-    behavior.optimizer->ReleaseNode(params_);
+    if (tail && tail->ConsumeStalled(chunk)) {
+      if (auto statistics = params_.SelectedNode->GetStatistics()) {
+        statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs), true);
+      }
+      behavior.optimizer->ReportResult(
+          params_, HttpRequestStatus(HttpRequestResult::NetworkError, status.bytes), requestTimeMs);
+    } else {
+      behavior.optimizer->ReleaseNode(params_);
+    }
     params_.DropSelectedNode();
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();

@@ -18,13 +18,14 @@ class TransferSharedMapData;
 // the file's chunks when a chunk's request begins the download's tail (see
 // TailRequestTracker::Started), since every other chunk may have ended by
 // then. In the tail (every chunk not yet verified is being requested) it
-// requests the chunk expected to finish last again, from another node, and
-// writes that copy if it is verified before the first one; the slower
-// request is then cancelled. It goes on with the next straggler while there
-// is one: its slot is free again. Outside the tail it does nothing. It never
-// fails: a second request that goes wrong only leaves the first one to
-// finish. The bytes received by losing requests are counted as wasted, in
-// the work log ("wastedBytes") and in the tracker.
+// requests the chunk expected to finish last again, from another node;
+// before the tail, only a chunk whose request has stalled (see
+// TailRequestTracker::TakeStraggler). The copy verified first is written and
+// the other request is cancelled. It goes on with the next straggler while
+// there is one: its slot is free again. It never fails: a second request
+// that goes wrong only leaves the first one to finish. The bytes received by
+// losing requests are counted as wasted, in the work log ("wastedBytes") and
+// in the tracker.
 class TailRequestChunkWork : public TransferWork, public SimpleWork {
  public:
   TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,

@@ -1,5 +1,7 @@
 #include "velmo/transfer/works/TailRequestTracker.h"
 
+#include <algorithm>
+
 #include "velmo/http/HttpRequest.h"
 #include "velmo/platform/Clock.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
@@ -40,6 +42,11 @@ void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
     }
     const auto it = inFlight_.find(key);
     if (it == inFlight_.end()) return;
+    // How long chunks take here, from their (latest) first request to the
+    // first verified copy: what a stalled request is measured against.
+    const auto ms = static_cast<double>(TicksBetween(it->second.startedMs, TickCount()));
+    typicalChunkMs_ = anyChunkTimed_ ? typicalChunkMs_ + (ms - typicalChunkMs_) / 8.0 : ms;
+    anyChunkTimed_ = true;
     cancel = std::move(it->second.requests);
     inFlight_.erase(it);
   }
@@ -84,12 +91,16 @@ bool TailRequestTracker::InTail(const Stage& stage) const {
 TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& stage,
                                                                 std::uint32_t nowMs) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!InTail(stage)) return {};
+  const bool tail = InTail(stage);
+  if (!tail && !anyChunkTimed_) return {};
+  const double stallMs = std::max(static_cast<double>(kStallFloorMs),
+                                  static_cast<double>(kStallFactor) * typicalChunkMs_);
 
   // Expected finish: the bytes still missing at the rate seen so far; a
   // request that has received nothing is expected never to finish.
   InFlight* last = nullptr;
   double lastFinish = -1.0;
+  bool lastStalled = false;
   for (auto& item : inFlight_) {
     InFlight& entry = item.second;
     if (entry.duplicated || stage.count(item.first.first) == 0) continue;
@@ -99,14 +110,23 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
     const double finish = received == 0 ? 1e300
                                         : static_cast<double>(size - received) * elapsed /
                                               static_cast<double>(received);
+    const bool stalled = anyChunkTimed_ && elapsed >= stallMs && elapsed + finish >= 4.0 * stallMs;
+    if (!tail && !stalled) continue;
     if (finish > lastFinish) {
       lastFinish = finish;
       last = &entry;
+      lastStalled = stalled;
     }
   }
   if (!last) return {};
   last->duplicated = true;
+  if (lastStalled) stalled_.insert(KeyOf(*last->chunk));
   return Straggler{last->chunk, last->node, last->file};
+}
+
+bool TailRequestTracker::ConsumeStalled(const TransferSharedMapData& chunk) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stalled_.erase(KeyOf(chunk)) != 0;
 }
 
 bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,8 +57,19 @@ class TailRequestTracker {
 
   // When every chunk of the stage's files that is not yet verified is in
   // flight, the one of them expected to finish last at `nowMs` that has no
-  // second request yet, now marked as having one; else an empty chunk.
+  // second request yet, now marked as having one. Before that, a stalled one:
+  // a request that has run for kStallFactor times the typical chunk (at least
+  // kStallFloorMs) and is expected to need four times that in all (one that
+  // has received nothing, never to finish), since it holds a request slot
+  // the rest of the download could use. Else an empty chunk.
   Straggler TakeStraggler(const Stage& stage, std::uint32_t nowMs);
+  // True, once, when `chunk` was taken as stalled: the node that left it
+  // stalled is then blamed for a failed request by the pipeline whose
+  // request lost.
+  bool ConsumeStalled(const TransferSharedMapData& chunk);
+
+  static constexpr std::uint32_t kStallFactor = 8;
+  static constexpr std::uint32_t kStallFloorMs = 250;
   // True when every byte of the stage's files is verified.
   bool IsComplete(const Stage& stage) const;
   // Registers the second request of a straggler. False when the chunk was
@@ -90,6 +102,9 @@ class TailRequestTracker {
   mutable std::mutex mutex_;
   std::map<Key, InFlight> inFlight_;
   std::map<Key, std::uint64_t> verified_;  // chunk sizes, so a chunk counts once
+  std::set<Key> stalled_;                  // taken as stalled, until consumed
+  double typicalChunkMs_ = 0.0;            // moving average, start to verified
+  bool anyChunkTimed_ = false;
   std::map<std::string, std::uint64_t> verifiedPerFile_;
   std::uint64_t verifiedBytes_ = 0;
   std::uint64_t wastedBytes_ = 0;
