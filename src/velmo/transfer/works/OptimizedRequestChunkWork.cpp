@@ -15,7 +15,6 @@
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/HttpTransferStatusData.h"
 #include "velmo/transfer/works/LazyTransferMultipleChunksWork.h"
-#include "velmo/transfer/works/TailRequestChunkWork.h"
 #include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferHttpWriter.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
@@ -134,7 +133,7 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   chunk.Rewind();
   const std::shared_ptr<TailRequestTracker> tail = workInterface_->GetTailTracker();
   if (tail && tail->Started(chunk_, request, params_.SelectedNode,
-                            TailRequestChunkWork::CurrentStage(*workInterface_, *tail))) {
+                            *tail->CurrentStage(workInterface_->GetPackage()))) {
     // No chunk of the stage is left to start, and every other one may end
     // before this one: then no pipeline end is left to look for stragglers.
     // A tail request beside the chunks takes the next free slot instead.

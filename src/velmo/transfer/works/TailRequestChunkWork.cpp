@@ -45,18 +45,6 @@ void TailRequestChunkWork::OnInterrupt() {
   if (request_) request_->Cancel();
 }
 
-TailRequestTracker::Stage TailRequestChunkWork::CurrentStage(TransferWorkInterface& workInterface,
-                                                             const TailRequestTracker& tail) {
-  TailRequestTracker::Stage stage;
-  const auto package = workInterface.GetPackage();
-  if (!package) return stage;
-  for (const auto& file : package->GetRunFiles()) stage[file->GetPath()] = file->GetSize();
-  if (stage.empty() || tail.IsComplete(stage)) {
-    for (const auto& file : package->GetFiles()) stage[file->GetPath()] = file->GetSize();
-  }
-  return stage;
-}
-
 WorkStatus TailRequestChunkWork::ExecuteTask() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -85,7 +73,9 @@ bool TailRequestChunkWork::RequestStraggler() {
   const NodeManifestList nodes = nodeList->GetNodes();
   if (nodes.size() < 2) return false;
 
-  const TailRequestTracker::Stage stage = CurrentStage(*workInterface_, *tail);
+  const std::shared_ptr<const TailRequestTracker::Stage> current =
+      tail->CurrentStage(workInterface_->GetPackage());
+  const TailRequestTracker::Stage& stage = *current;
   if (stage.empty()) return false;
   const TailRequestTracker::Straggler straggler = tail->TakeStraggler(stage, TickCount());
   if (!straggler.chunk) return false;

@@ -34,12 +34,6 @@ class TailRequestChunkWork : public TransferWork, public SimpleWork {
   WorkStatus ExecuteTask() override;
   void OnInterrupt() override;
 
-  // The files whose tail is the current one: the program files, fetched one
-  // after another before the rest, while one of them is missing; then the
-  // whole package. Empty without a package.
-  static TailRequestTracker::Stage CurrentStage(TransferWorkInterface& workInterface,
-                                                const TailRequestTracker& tail);
-
  private:
   // One second request, of the straggler the tracker gives; false when there
   // is none (or no second node, or the work is interrupted).

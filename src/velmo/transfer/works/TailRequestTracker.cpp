@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "velmo/http/HttpRequest.h"
+#include "velmo/manifest/FileManifest.h"
+#include "velmo/manifest/PackageManifest.h"
 #include "velmo/platform/Clock.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
 
@@ -64,6 +66,27 @@ void TailRequestTracker::Dropped(const TransferSharedMapData& chunk) {
 
 bool TailRequestTracker::IsComplete(const Stage& stage) const {
   std::lock_guard<std::mutex> lock(mutex_);
+  return IsCompleteLocked(stage);
+}
+
+std::shared_ptr<const TailRequestTracker::Stage> TailRequestTracker::CurrentStage(
+    const std::shared_ptr<PackageManifest>& package) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!package) return std::make_shared<const Stage>();
+  if (stagesOf_.lock() != package) {
+    Stage program;
+    for (const auto& file : package->GetRunFiles()) program[file->GetPath()] = file->GetSize();
+    Stage whole;
+    for (const auto& file : package->GetFiles()) whole[file->GetPath()] = file->GetSize();
+    programStage_ = std::make_shared<const Stage>(std::move(program));
+    wholeStage_ = std::make_shared<const Stage>(std::move(whole));
+    stagesOf_ = package;
+  }
+  if (programStage_->empty() || IsCompleteLocked(*programStage_)) return wholeStage_;
+  return programStage_;
+}
+
+bool TailRequestTracker::IsCompleteLocked(const Stage& stage) const {
   for (const auto& [path, size] : stage) {
     const auto it = verifiedPerFile_.find(path);
     if (size != 0 && (it == verifiedPerFile_.end() || it->second < size)) return false;

@@ -13,6 +13,7 @@ namespace velmo {
 
 class HttpRequest;
 class NodeManifest;
+class PackageManifest;
 class SharedFile;
 class TransferSharedMapData;
 
@@ -72,6 +73,10 @@ class TailRequestTracker {
   static constexpr std::uint32_t kStallFloorMs = 250;
   // True when every byte of the stage's files is verified.
   bool IsComplete(const Stage& stage) const;
+  // The stage whose tail is the current one in `package`: its program files,
+  // fetched one after another before the rest, while one of them is missing;
+  // then the whole package. Built once per package, not per request.
+  std::shared_ptr<const Stage> CurrentStage(const std::shared_ptr<PackageManifest>& package);
   // Registers the second request of a straggler. False when the chunk was
   // verified meanwhile (the caller then does not start it).
   bool SetSecondRequest(const TransferSharedMapData& chunk,
@@ -89,6 +94,7 @@ class TailRequestTracker {
   // Every chunk of the stage's files is verified or in flight, and one is in
   // flight. Under mutex_.
   bool InTail(const Stage& stage) const;
+  bool IsCompleteLocked(const Stage& stage) const;  // under mutex_
 
   struct InFlight {
     std::shared_ptr<TransferSharedMapData> chunk;
@@ -101,9 +107,12 @@ class TailRequestTracker {
 
   mutable std::mutex mutex_;
   std::map<Key, InFlight> inFlight_;
-  std::map<Key, std::uint64_t> verified_;  // chunk sizes, so a chunk counts once
-  std::set<Key> stalled_;                  // taken as stalled, until consumed
-  double typicalChunkMs_ = 0.0;            // moving average, start to verified
+  std::map<Key, std::uint64_t> verified_;    // chunk sizes, so a chunk counts once
+  std::set<Key> stalled_;                    // taken as stalled, until consumed
+  double typicalChunkMs_ = 0.0;              // moving average, start to verified
+  std::weak_ptr<PackageManifest> stagesOf_;  // the package the stages below are of
+  std::shared_ptr<const Stage> programStage_;
+  std::shared_ptr<const Stage> wholeStage_;
   bool anyChunkTimed_ = false;
   std::map<std::string, std::uint64_t> verifiedPerFile_;
   std::uint64_t verifiedBytes_ = 0;
