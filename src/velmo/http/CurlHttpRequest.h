@@ -36,7 +36,7 @@ class CurlHttpRequest : public HttpRequest {
 
   // The value of CURLOPT_RANGE for params, or empty when no range is asked for.
   static std::string RangeText(const HttpRequestParams& params);
-  static constexpr long kReceiveBufferSize = 256 * 1024;
+  static constexpr long kReceiveBufferSize = 256L * 1024L;
   // The one place where libcurl codes become our results.
   static HttpRequestResult MapCurlCode(int code, long responseCode);
 
