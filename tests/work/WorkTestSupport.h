@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "velmo/work/SimpleWork.h"
 #include "velmo/work/Work.h"
 
@@ -110,15 +111,5 @@ class Recorder : public WorkCompleteCallback {
   std::mutex m_;
   std::condition_variable cv_;
 };
-
-// Polls `condition` for up to 10 s.
-inline bool Eventually(const std::function<bool()>& condition) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return condition();
-}
 
 }  // namespace velmo::test

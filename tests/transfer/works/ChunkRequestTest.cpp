@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPackage.h"
@@ -281,12 +282,9 @@ class ChunkRequestTest : public ::testing::Test {
   // Starts the pipeline of one chunk (the whole file, created empty now)
   // with these retry settings.
   void Start(std::uint32_t requestRetries, std::uint32_t chunkRetries) {
-    TransferBehavior behavior;
+    TransferBehavior behavior = Behavior();
     behavior.settings.requestRetryCount = requestRetries;
     behavior.settings.chunkRetryCount = chunkRetries;
-    behavior.requestFactory = &requests_;
-    behavior.optimizer = &optimizer_;
-    behavior.chunkBuffers = &buffers_;
     face_ = std::make_shared<ChunkTransferInterface>(behavior, nodeList_, tail_);
     fileData_ = std::make_shared<TransferSharedFileData>("f.bin", kChunk);
     fileData_->file =
@@ -294,11 +292,7 @@ class ChunkRequestTest : public ::testing::Test {
     fileData_->created = fileData_->file->Allocate(kChunk);
     const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, body_.data(), body_.size()));
     root_ = TransferSingleChunkWork::Create(face_, fileData_, 0, kChunk - 1, crc);
-    root_->AddCompleteCallback(&outcome_);
-    workflow_ = std::make_shared<StandardWorkflow>(root_, &manager_, 4);
-    root_->SetWorkflow(workflow_);
-    workflow_->AddRetryableErrorCallback(&outcome_);
-    ASSERT_TRUE(workflow_->Start());
+    Run(root_);
   }
 
   // Starts the whole file "f.bin" (open, its chunks, close) as the only file
@@ -312,17 +306,27 @@ class ChunkRequestTest : public ::testing::Test {
     ReadXmlManifest(xml, tree);
     auto manifest = std::make_shared<StandardPackageManifest>();
     manifest->Parse(tree);
+    face_ = std::make_shared<ChunkTransferInterface>(Behavior(), nodeList_, tail_, manifest,
+                                                     dir_.path());
+    fileRoot_ = TransferSingleFileWork::Create(face_, manifest->GetFiles().front());
+    Run(fileRoot_);
+  }
+
+  // The test's services: real requests and files, the scripted optimizer.
+  TransferBehavior Behavior() {
     TransferBehavior behavior;
     behavior.requestFactory = &requests_;
     behavior.optimizer = &optimizer_;
     behavior.chunkBuffers = &buffers_;
     behavior.sharedFileFactory = &files_;
-    face_ =
-        std::make_shared<ChunkTransferInterface>(behavior, nodeList_, tail_, manifest, dir_.path());
-    fileRoot_ = TransferSingleFileWork::Create(face_, manifest->GetFiles().front());
-    fileRoot_->AddCompleteCallback(&outcome_);
-    workflow_ = std::make_shared<StandardWorkflow>(fileRoot_, &manager_, 4);
-    fileRoot_->SetWorkflow(workflow_);
+    return behavior;
+  }
+
+  // Runs `root` on a workflow of its own whose outcome `outcome_` records.
+  void Run(const std::shared_ptr<Work>& root) {
+    root->AddCompleteCallback(&outcome_);
+    workflow_ = std::make_shared<StandardWorkflow>(root, &manager_, 4);
+    root->SetWorkflow(workflow_);
     workflow_->AddRetryableErrorCallback(&outcome_);
     ASSERT_TRUE(workflow_->Start());
   }
@@ -332,16 +336,6 @@ class ChunkRequestTest : public ::testing::Test {
     if (!workflow_) return true;
     const auto until = std::chrono::steady_clock::now() + kBound;
     while (workflow_->RunningCount() > 0) {
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
-  }
-
-  // Bounded wait until `condition` holds.
-  static bool Eventually(const std::function<bool()>& condition) {
-    const auto until = std::chrono::steady_clock::now() + kBound;
-    while (!condition()) {
       if (std::chrono::steady_clock::now() > until) return false;
       std::this_thread::sleep_for(5ms);
     }
@@ -590,7 +584,7 @@ TEST_F(ChunkRequestTest, ARequestThatStalledAndLostCountsAgainstItsNode) {
   nodes_[0]->SetThrottle(kPath, 1);  // headers, then next to nothing
   optimizer_.Prefer(nodes_[0]->Host());
   Start(4, 4);
-  ASSERT_TRUE(Eventually([&] { return Requests(0) == 1; }));
+  ASSERT_TRUE(test::Eventually([&] { return Requests(0) == 1; }, kBound));
 
   // The tracker judges the request stalled (another chunk showed how long
   // chunks take here), and a second copy from elsewhere wins.
@@ -600,7 +594,8 @@ TEST_F(ChunkRequestTest, ARequestThatStalledAndLostCountsAgainstItsNode) {
   tail_->Started(done, nullptr, nullptr, stage);
   tail_->Verified(*done);
   const std::uint32_t later = TickCount() + 60000;
-  ASSERT_TRUE(Eventually([&] { return tail_->TakeStraggler(stage, later).chunk != nullptr; }));
+  ASSERT_TRUE(test::Eventually([&] { return tail_->TakeStraggler(stage, later).chunk != nullptr; },
+                               kBound));
   auto copy = std::make_shared<BufferedChunkData>(fileData_->file, 0, kChunk - 1,
                                                   buffers_.Acquire(kChunk), false);
   copy->Write(body_.data(), static_cast<std::uint32_t>(body_.size()));

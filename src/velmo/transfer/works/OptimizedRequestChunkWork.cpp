@@ -52,6 +52,19 @@ bool CountsAsFailure(HttpRequestResult result) {
 
 }  // namespace
 
+void LearnFromRequest(const TransferBehavior& behavior, const OptimizedRequestParams& params,
+                      const HttpRequestStatus& status, std::int32_t requestTimeMs, bool report) {
+  if (auto statistics = params.SelectedNode->GetStatistics()) {
+    statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs),
+                       CountsAsFailure(status.result));
+  }
+  if (report) {
+    behavior.optimizer->ReportResult(params, status, requestTimeMs);
+  } else {
+    behavior.optimizer->ReleaseNode(params);
+  }
+}
+
 ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t chunkSize) {
   const std::size_t wanted = static_cast<std::size_t>(chunkSize);
   if (behavior.chunkBuffers) return behavior.chunkBuffers->Acquire(wanted);
@@ -157,11 +170,9 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
     // node only when this request had stalled there.
     if (tail) tail->AddWasted(status.bytes);
     if (tail && tail->ConsumeStalled(chunk)) {
-      if (auto statistics = params_.SelectedNode->GetStatistics()) {
-        statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs), true);
-      }
-      behavior.optimizer->ReportResult(
-          params_, HttpRequestStatus(HttpRequestResult::NetworkError, status.bytes), requestTimeMs);
+      LearnFromRequest(behavior, params_,
+                       HttpRequestStatus(HttpRequestResult::NetworkError, status.bytes),
+                       requestTimeMs, true);
     } else {
       behavior.optimizer->ReleaseNode(params_);
     }
@@ -182,15 +193,8 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
   chunk.lastRequestTimeMs = requestTimeMs;
   chunk.position = chunk.received->GetPosition();
 
-  if (auto statistics = params_.SelectedNode->GetStatistics()) {
-    statistics->Record(status.bytes, static_cast<std::uint32_t>(requestTimeMs),
-                       CountsAsFailure(status.result));
-  }
-  if (result == WorkResult::Success || result == WorkResult::RetryableError) {
-    behavior.optimizer->ReportResult(params_, status, requestTimeMs);
-  } else {
-    behavior.optimizer->ReleaseNode(params_);
-  }
+  LearnFromRequest(behavior, params_, status, requestTimeMs,
+                   result == WorkResult::Success || result == WorkResult::RetryableError);
   if (result != WorkResult::Interrupted) params_.DropSelectedNode();
   if (status.result == HttpRequestResult::Timeout && params_.limitsCanGrow) {
     params_.freeRetry = true;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "velmo/file/ChunkBufferPool.h"
+#include "velmo/http/HttpRequestStatus.h"
 #include "velmo/optimizer/OptimizedRequestParams.h"
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/work/LimitedRetrySimpleWork.h"
@@ -17,6 +18,12 @@ class TransferSharedMapData;
 // A buffer for a chunk of `chunkSize` bytes from the engine's pool (or one of
 // its own when the behavior has no pool).
 ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t chunkSize);
+
+// What a request teaches: its node's statistics take the sample (a failure
+// unless it succeeded or was cancelled), and the optimizer the result when
+// `report` is set; otherwise the optimizer only gets the node back.
+void LearnFromRequest(const TransferBehavior& behavior, const OptimizedRequestParams& params,
+                      const HttpRequestStatus& status, std::int32_t requestTimeMs, bool report);
 
 // One HTTP range request of a chunk, from the node the optimizer picks. The
 // body goes into the chunk's receive buffer (`received`), where the chunk's

@@ -5,9 +5,7 @@
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/http/HttpRequest.h"
 #include "velmo/http/HttpRequestFactory.h"
-#include "velmo/manifest/FileManifest.h"
 #include "velmo/manifest/NodeListManifest.h"
-#include "velmo/manifest/PackageManifest.h"
 #include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/optimizer/OptimizedRequestParams.h"
 #include "velmo/optimizer/TransferOptimizer.h"
@@ -127,10 +125,7 @@ bool TailRequestChunkWork::RequestStraggler() {
   // The node's statistics learn from this request like from any other; a
   // cancelled one (the first copy won) teaches nothing.
   if (status.result != HttpRequestResult::Canceled) {
-    if (auto statistics = params.SelectedNode->GetStatistics()) {
-      statistics->Record(status.bytes, elapsed, status.result != HttpRequestResult::Success);
-    }
-    behavior.optimizer->ReportResult(params, status, static_cast<std::int32_t>(elapsed));
+    LearnFromRequest(behavior, params, status, static_cast<std::int32_t>(elapsed), true);
   } else {
     behavior.optimizer->ReleaseNode(params);
   }

@@ -47,8 +47,7 @@ void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
     // How long chunks take here, from their (latest) first request to the
     // first verified copy: what a stalled request is measured against.
     const auto ms = static_cast<double>(TicksBetween(it->second.startedMs, TickCount()));
-    typicalChunkMs_ = anyChunkTimed_ ? typicalChunkMs_ + (ms - typicalChunkMs_) / 8.0 : ms;
-    anyChunkTimed_ = true;
+    typicalChunkMs_ = typicalChunkMs_ ? *typicalChunkMs_ + (ms - *typicalChunkMs_) / 8.0 : ms;
     cancel = std::move(it->second.requests);
     inFlight_.erase(it);
   }
@@ -115,9 +114,10 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
                                                                 std::uint32_t nowMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool tail = InTail(stage);
-  if (!tail && !anyChunkTimed_) return {};
-  const double stallMs = std::max(static_cast<double>(kStallFloorMs),
-                                  static_cast<double>(kStallFactor) * typicalChunkMs_);
+  if (!tail && !typicalChunkMs_) return {};
+  const double stallMs =
+      std::max(static_cast<double>(kStallFloorMs),
+               static_cast<double>(kStallFactor) * typicalChunkMs_.value_or(0.0));
 
   // Expected finish: the bytes still missing at the rate seen so far; a
   // request that has received nothing is expected never to finish.
@@ -133,7 +133,8 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
     const double finish = received == 0 ? 1e300
                                         : static_cast<double>(size - received) * elapsed /
                                               static_cast<double>(received);
-    const bool stalled = anyChunkTimed_ && elapsed >= stallMs && elapsed + finish >= 4.0 * stallMs;
+    const bool stalled =
+        typicalChunkMs_.has_value() && elapsed >= stallMs && elapsed + finish >= 4.0 * stallMs;
     if (!tail && !stalled) continue;
     if (finish > lastFinish) {
       lastFinish = finish;

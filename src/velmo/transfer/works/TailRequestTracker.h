@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -109,11 +110,10 @@ class TailRequestTracker {
   std::map<Key, InFlight> inFlight_;
   std::map<Key, std::uint64_t> verified_;    // chunk sizes, so a chunk counts once
   std::set<Key> stalled_;                    // taken as stalled, until consumed
-  double typicalChunkMs_ = 0.0;              // moving average, start to verified
+  std::optional<double> typicalChunkMs_;     // moving average, start to verified; none yet
   std::weak_ptr<PackageManifest> stagesOf_;  // the package the stages below are of
   std::shared_ptr<const Stage> programStage_;
   std::shared_ptr<const Stage> wholeStage_;
-  bool anyChunkTimed_ = false;
   std::map<std::string, std::uint64_t> verifiedPerFile_;
   std::uint64_t verifiedBytes_ = 0;
   std::uint64_t wastedBytes_ = 0;
