@@ -144,16 +144,18 @@ TEST(TransferOptimizerTest, EveryNodeIsExploredTwiceBeforeSampling) {
                                                   std::make_unique<MersenneTwisterRandomEngine>(7));
   const std::vector<std::shared_ptr<NodeManifest>> nodes = {MakeNode("a", "a"), MakeNode("b", "b"),
                                                             MakeNode("c", "c")};
-  std::map<std::shared_ptr<NodeManifest>, int> explored;
+  // How many of the six exploring requests went to each node (a count of
+  // draws; no time is measured here).
+  std::map<std::shared_ptr<NodeManifest>, int> explorationsOf;
   for (int request = 0; request < 6; ++request) {
     auto params = Params(nodes);
     optimizer.GetNode(params);
     ASSERT_TRUE(params.exploring) << request;
-    ++explored[params.SelectedNode];
-    EXPECT_LE(explored[params.SelectedNode], 2);
+    const int explorations = ++explorationsOf[params.SelectedNode];
+    EXPECT_LE(explorations, 2) << "a node explored a third time while another is untried";
     optimizer.ReportResult(params, Status(HttpRequestResult::Success), 100);
   }
-  EXPECT_EQ(explored.size(), 3u);
+  EXPECT_EQ(explorationsOf.size(), 3u);
   auto params = Params(nodes);
   optimizer.GetNode(params);
   EXPECT_FALSE(params.exploring);
