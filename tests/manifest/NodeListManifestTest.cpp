@@ -112,15 +112,18 @@ TEST(NodeListManifestTest, NodesNoRequestCouldReachAreDroppedAndReported) {
            HostNode("l", "[::1]:8080") + HostNode("m", "node.example") + HostNode("n", "h:65535") +
            // A scheme before the host: http and https only, with a host after it.
            HostNode("o", "https://node.example:8443") + HostNode("p", "HTTP://h:81/") +
-           HostNode("q", "ftp://h") + HostNode("r", "https://") + HostNode("s", "https://h/x")));
-  EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n", "o", "p"}));
+           HostNode("q", "ftp://h") + HostNode("r", "https://") + HostNode("s", "https://h/x") +
+           // Bytes in no host name, and a path no request URL can be made of.
+           HostNode("t", "h\xba" "99") + HostNode("u", "h", "Path=\"/a%x/\"") +
+           HostNode("v", "h", "Path=\"/a%20b/\"")));
+  EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n", "o", "p", "v"}));
   std::vector<std::string> dropped;
   for (const auto& node : list.GetDroppedNodes()) {
     dropped.push_back(node.nodeId);
     EXPECT_FALSE(node.reason.empty()) << node.host;
   }
   EXPECT_EQ(dropped, (std::vector<std::string>{"a", "c", "d", "e", "f", "g", "h", "i", "j", "k",
-                                               "q", "r", "s"}));
+                                               "q", "r", "s", "t", "u"}));
   EXPECT_EQ(list.GetDroppedNodes()[0].host, "127.0.0.1:notaport");
 
   // Dropped nodes take no part in the weight rule: the others keep theirs.

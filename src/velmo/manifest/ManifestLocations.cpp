@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <stdexcept>
 
 #include "velmo/manifest/ManifestExceptions.h"
 
@@ -111,6 +112,26 @@ std::string ComposeManifestUrl(const std::string& host, const std::string& path)
     return uri.getScheme() + "://" + uri.getAuthority() + EncodeManifestPath(path);
   } catch (const Poco::Exception&) {
     throw ManifestLocatorException();
+  }
+}
+
+std::string ComposeNodeFileUrl(const std::string& host, const std::string& nodePath,
+                               const std::vector<std::string>& parts) {
+  const HostAddress address = SplitHostScheme(host);
+  try {
+    Poco::URI uri(address.scheme, address.authority, nodePath);
+    if (uri.getHost().empty()) throw std::invalid_argument("the host names no machine");
+    for (const std::string& part : parts) {
+      // "./" keeps a part whose first segment holds a ':' from reading as a
+      // scheme; '?', '#' and '%' are encoded so that they stay part of the
+      // path instead of starting a query or a fragment or an escape.
+      std::string encoded;
+      Poco::URI::encode(part, "?#%", encoded);
+      uri.resolve("./" + encoded);
+    }
+    return uri.toString();
+  } catch (const Poco::Exception& e) {
+    throw std::invalid_argument(e.displayText());
   }
 }
 

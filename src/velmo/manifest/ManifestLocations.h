@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace velmo {
 
@@ -36,6 +37,15 @@ HostAddress SplitHostScheme(const std::string& host);
 // reads it; the authority is composed by the URI library (so the host is
 // lower-cased and the scheme's default port is left out).
 std::string ComposeManifestUrl(const std::string& host, const std::string& path);
+
+// The URL of a file on a node: the node's host (as SplitHostScheme reads it)
+// and path, then each of `parts` resolved in turn as a relative reference,
+// with '?', '#' and '%' in a part kept as path characters. Throws
+// std::invalid_argument when the host or path cannot make a URL. The node
+// list reader keeps only nodes this accepts, and requests are addressed
+// through it, so a node the list keeps never fails when it is drawn.
+std::string ComposeNodeFileUrl(const std::string& host, const std::string& nodePath,
+                               const std::vector<std::string>& parts);
 
 inline std::string PackageManifestUrl(const std::string& host, const std::string& packageKey) {
   return ComposeManifestUrl(host, PackageManifestPath(packageKey));

@@ -1,9 +1,7 @@
 #include "velmo/manifest/StandardNodeListManifest.h"
 
-#include <Poco/Exception.h>
-#include <Poco/URI.h>
-
 #include <algorithm>
+#include <stdexcept>
 
 #include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/ManifestLocations.h"
@@ -11,25 +9,27 @@
 
 namespace velmo {
 
-std::string StandardNodeListManifest::UnusableHostReason(const std::string& node) {
+std::string StandardNodeListManifest::UnusableNodeReason(const std::string& host,
+                                                         const std::string& path) {
   // "https://" (or "http://") before the host says how to reach the node.
-  const HostAddress address = SplitHostScheme(node);
-  const std::string& host = address.authority;
-  // The URI reader would quietly cut the host at these and send the request
-  // somewhere else than the document says.
-  for (const char c : host) {
+  const HostAddress address = SplitHostScheme(host);
+  // The URI reader would quietly cut the host at some of these and send the
+  // request somewhere else than the document says; bytes outside printable
+  // ASCII are in no host name (international names are written in their
+  // ASCII form).
+  for (const char c : address.authority) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') {
+    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@' ||
+        c == '\\') {
       return "the host holds a character no host name has";
     }
   }
-  // Request URLs are built from the host the same way: what fails here would
-  // fail every request drawn for the node.
+  // Request URLs are built the same way for every chunk: what fails here
+  // would fail every request drawn for the node.
   try {
-    Poco::URI uri(address.scheme, host, "/");
-    if (uri.getHost().empty()) return "the host names no machine";
-  } catch (const Poco::Exception& e) {
-    return e.displayText();
+    ComposeNodeFileUrl(host, path, {"partner/", "package/", "1/", "file"});
+  } catch (const std::invalid_argument& e) {
+    return e.what();
   }
   return std::string();
 }
@@ -44,7 +44,7 @@ void StandardNodeListManifest::Parse(const boost::property_tree::ptree& tree) {
   for (const auto& child : root->second) {
     if (child.first != "NodeInfo") continue;
     auto node = std::make_shared<StandardNodeManifest>(child.second);
-    std::string reason = UnusableHostReason(node->GetHost());
+    std::string reason = UnusableNodeReason(node->GetHost(), node->GetPath());
     if (reason.empty()) {
       nodes.push_back(std::move(node));
     } else {

@@ -6,8 +6,9 @@ namespace velmo {
 
 // The XML node list: root `ArrayOfNodeInfo`, one `NodeInfo` child per node;
 // other children (namespace declarations, comments) are ignored. A node whose
-// Host cannot be made into a request URL (a port that is no number or out of
-// range, characters that would end the authority) is dropped and reported by
+// Host and Path cannot be made into a request URL (a port that is no number or
+// out of range, characters that would end the authority or are in no host
+// name, a broken escape in the path) is dropped and reported by
 // GetDroppedNodes: one bad address must not end a download the other nodes
 // can serve. When any remaining node has a weight, nodes of weight 0 are
 // dropped; when none has, every node weighs 1.
@@ -21,9 +22,10 @@ class StandardNodeListManifest : public NodeListManifest {
   NodeManifestList GetNodes() const override { return nodes_; }
   std::vector<DroppedNode> GetDroppedNodes() const override { return dropped_; }
 
-  // Why `node` (a Host value: "HOST[:PORT]", or with "http://" or
-  // "https://" before it) cannot address a node, or empty when it can.
-  static std::string UnusableHostReason(const std::string& node);
+  // Why a node with this Host ("HOST[:PORT]", or with "http://" or
+  // "https://" before it) and Path cannot be sent requests, or empty when it
+  // can.
+  static std::string UnusableNodeReason(const std::string& host, const std::string& path);
 
  private:
   NodeManifestList nodes_;
