@@ -1,6 +1,6 @@
-// Received chunks in memory: nothing reaches the file before Commit unless the
-// chunk outgrows its buffer, the CRC-32 covers every byte taken in order, and
-// the pool keeps its memory bounded.
+// Received chunks: nothing reaches the file before Commit, also when the chunk
+// outgrows its buffer and is staged, the CRC-32 covers every byte taken in
+// order, and the pool keeps its memory bounded.
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
@@ -59,7 +59,7 @@ TEST_F(BufferedChunkDataTest, AChunkThatFitsReachesTheFileOnlyOnCommit) {
   EXPECT_EQ(chunk->Write(bytes.data(), 7), 7u);
   EXPECT_EQ(chunk->Write(bytes.data() + 7, 13), 13u);
   EXPECT_TRUE(chunk->Complete());
-  EXPECT_FALSE(chunk->Streamed());
+  EXPECT_FALSE(chunk->Staged());
   EXPECT_EQ(chunk->Crc32(), Crc(bytes));
   EXPECT_EQ(Disk(), std::string(100, '\0'));  // a chunk that fails is never written
 
@@ -80,7 +80,7 @@ TEST_F(BufferedChunkDataTest, BytesPastTheChunkAreRefusedAndNothingIsTaken) {
   EXPECT_THROW(chunk->Read(nullptr, 1), std::logic_error);
 }
 
-TEST_F(BufferedChunkDataTest, ALargerChunkStreamsInPiecesWithOneRunningCrc) {
+TEST_F(BufferedChunkDataTest, ALargerChunkIsStagedAndReachesTheFileOnlyOnCommit) {
   auto chunk = Chunk(10, 89, 16);  // 80 bytes through a 16-byte buffer
   const std::string bytes = Pattern(80, 'k');
   // Uneven writes cross the piece boundaries.
@@ -89,21 +89,25 @@ TEST_F(BufferedChunkDataTest, ALargerChunkStreamsInPiecesWithOneRunningCrc) {
     chunk->Write(bytes.data() + at, static_cast<std::uint32_t>(n));
     at += n;
   }
-  EXPECT_TRUE(chunk->Streamed());
+  EXPECT_TRUE(chunk->Staged());
   EXPECT_EQ(chunk->Crc32(), Crc(bytes));
-  // Full pieces are on disk already; the last one waits for Commit.
-  EXPECT_EQ(Disk().substr(10, 64), bytes.substr(0, 64));
-  EXPECT_EQ(Disk().substr(74, 16), std::string(16, '\0'));
+  // Full pieces went to the staging file, not to the destination.
+  EXPECT_EQ(Disk(), std::string(100, '\0'));
   chunk->Commit();
   EXPECT_EQ(Disk().substr(10, 80), bytes);
+  EXPECT_EQ(chunk->Received(), 0u) << "a committed copy is spent";
 
-  // A rewound chunk starts a new CRC and a new first piece.
+  // A copy that is rewound or dropped after staging (a loser, a bad copy)
+  // leaves the file as it was.
+  const std::string other = Pattern(80, 'z');
+  chunk->Write(other.data(), 80);
   chunk->Rewind();
-  EXPECT_EQ(chunk->Received(), 0u);
-  EXPECT_FALSE(chunk->Streamed());
-  const std::string other = Pattern(5, 'q');
+  chunk.reset();
+  EXPECT_EQ(Disk().substr(10, 80), bytes);
+  chunk = Chunk(10, 89, 16);
   chunk->Write(other.data(), 5);
-  EXPECT_EQ(chunk->Crc32(), Crc(other));
+  EXPECT_FALSE(chunk->Staged());
+  EXPECT_EQ(chunk->Crc32(), Crc(other.substr(0, 5)));
 }
 
 TEST_F(BufferedChunkDataTest, TheSha256IsKeptOnlyWhenAskedAndFollowsEveryPiece) {
@@ -122,7 +126,7 @@ TEST_F(BufferedChunkDataTest, TheSha256IsKeptOnlyWhenAskedAndFollowsEveryPiece) 
     at += n;
     EXPECT_EQ(chunk->Sha256(), Sha256Of(bytes.data(), at)) << at;
   }
-  EXPECT_TRUE(chunk->Streamed());
+  EXPECT_TRUE(chunk->Staged());
   EXPECT_EQ(chunk->Crc32(), Crc(bytes));
 
   chunk->Rewind();

@@ -34,9 +34,11 @@ class FnWork : public SimpleWork {
     interrupts.fetch_add(1);
     if (onInterrupt) onInterrupt();
   }
+  bool RunsAboveBound() const override { return aboveBound; }
   std::atomic<int> runs{0};
   std::atomic<int> interrupts{0};
   std::function<void()> onInterrupt;
+  bool aboveBound = false;
   const std::string& Name() const { return name_; }
 
  private:

@@ -187,6 +187,35 @@ TEST_P(WorkflowTest, UnexpectedAndLateCompletions) {
   EXPECT_EQ(done2.Last().result, WorkResult::Success);
 }
 
+TEST_P(WorkflowTest, OneWorkThatRunsAboveTheBoundStartsWhateverHoldsTheSlots) {
+  if (GetParam() < 2) GTEST_SKIP() << "needs two works running at once";
+  Gate gate;
+  std::vector<std::string> order;
+  std::mutex orderMutex;
+  Recorder done;
+  auto par = std::make_shared<ParallelWork>(&done);
+  par->AddChild(Gated(gate, &order, &orderMutex, "slot"));
+  for (const char* name : {"above1", "above2"}) {
+    auto work = Gated(gate, &order, &orderMutex, name);
+    work->aboveBound = true;
+    par->AddChild(work);
+  }
+  auto wf = Make(par, 1);
+  wf->Start();
+  ASSERT_TRUE(test::Eventually([&] {
+    std::lock_guard<std::mutex> lock(orderMutex);
+    return order.size() == 2;
+  }));
+  // The slot's work and one work above the bound; the other waits for it.
+  EXPECT_EQ(wf->RunningCount(), 2u);
+  EXPECT_EQ(wf->QueuedCount(), 1u);
+  gate.Open();
+  ASSERT_TRUE(done.WaitFor(1));
+  EXPECT_EQ(done.Last().result, WorkResult::Success);
+  std::lock_guard<std::mutex> lock(orderMutex);
+  EXPECT_EQ(order.size(), 3u);
+}
+
 TEST_P(WorkflowTest, MaxRunningLimitsAndPathOrder) {
   if (GetParam() < 2) GTEST_SKIP() << "needs two works running at once";
   Gate gate;

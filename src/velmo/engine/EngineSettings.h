@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,11 +62,19 @@ struct EngineSettings {
   std::uint32_t maxTrials = 10000;
   double statisticsSmoothingFactor = 0.3;  // weight of a new sample
   // Received chunks wait in memory until they are verified. A chunk of up to
-  // chunkBufferSize bytes is held whole; a larger one streams to its file in
-  // pieces of that size. All such buffers together stay within
-  // chunkBufferMemory; past it a request gets a small buffer of its own.
+  // chunkBufferSize bytes is held whole; a larger one is staged in pieces of
+  // that size in an unnamed file of the private transfers folder and reaches
+  // its destination only once verified. The pool holds up to
+  // ChunkBufferMemoryFor(settings): chunkBufferMemory, raised to one buffer
+  // per request slot (each work thread, plus the tail request that runs above
+  // the workflow's bound), so that no running request falls back to a small
+  // buffer (a small buffer stages a chunk in many small pieces).
   std::uint32_t chunkBufferSize = 4u << 20;     // bytes
   std::uint32_t chunkBufferMemory = 32u << 20;  // bytes
 };
+
+// The most the engine's chunk buffer pool holds: chunkBufferMemory, or one
+// buffer of chunkBufferSize per request slot when that is more.
+std::size_t ChunkBufferMemoryFor(const EngineSettings& settings);
 
 }  // namespace velmo

@@ -55,8 +55,10 @@ TransferEngine::TransferEngine(const EngineSettings& settings, AnalyticsEndpoint
                  settings.analyticsTimeout, static_cast<std::int32_t>(settings.analyticsRetryCount),
                  std::move(analytics)),
       workLog_(static_cast<std::uint32_t>(settings.logMask), settings.logsFolder, files_.get()),
-      chunkBuffers_(settings.chunkBufferSize, settings.chunkBufferMemory),
-      workManager_(settings.transferThreadCount) {
+      chunkBuffers_(settings.chunkBufferSize, ChunkBufferMemoryFor(settings)),
+      // One thread beyond the slots, for the tail request a workflow runs
+      // above its bound.
+      workManager_(settings.transferThreadCount + 1) {
   behavior_.settings = settings;
   behavior_.sessionFactory = &sessionFactory_;
   behavior_.requestFactory = requests_.get();

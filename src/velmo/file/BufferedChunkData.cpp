@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -11,12 +12,14 @@
 namespace velmo {
 
 BufferedChunkData::BufferedChunkData(std::shared_ptr<SharedFile> file, std::uint64_t first,
-                                     std::uint64_t last, ChunkBuffer buffer, bool sha256)
+                                     std::uint64_t last, ChunkBuffer buffer, bool sha256,
+                                     std::string stagingFolder)
     : BoundedFileData(first, last),
       file_(std::move(file)),
       buffer_(std::move(buffer)),
       position_(first),
-      pieceStart_(first) {
+      pieceStart_(first),
+      stagingFolder_(std::move(stagingFolder)) {
   CheckBounds(first, last);
   if (!file_) throw std::invalid_argument("BufferedChunkData needs a file");
   if (buffer_.Size() == 0) throw std::invalid_argument("BufferedChunkData needs a buffer");
@@ -74,14 +77,27 @@ Sha256Digest BufferedChunkData::Sha256() const {
 }
 
 void BufferedChunkData::Commit() {
+  struct Forget {
+    BufferedChunkData& data;
+    ~Forget() { data.Rewind(); }
+  } forget{*this};
   const std::uint64_t size = position_ - pieceStart_;
   if (size != 0) file_->WriteAt(pieceStart_, buffer_.Data(), static_cast<std::size_t>(size));
+  // The staged bytes, through the buffer, now that its own bytes are written.
+  for (std::uint64_t at = LowerBound(); at < pieceStart_;) {
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.Size(), pieceStart_ - at));
+    staging_->ReadAt(at - LowerBound(), buffer_.Data(), n);
+    file_->WriteAt(at, buffer_.Data(), n);
+    at += n;
+  }
 }
 
 void BufferedChunkData::Flush() {
   const std::uint64_t size = position_ - pieceStart_;
   if (size == 0) return;
-  file_->WriteAt(pieceStart_, buffer_.Data(), static_cast<std::size_t>(size));
+  if (!staging_) staging_ = std::make_unique<StagingFile>(stagingFolder_);
+  staging_->WriteAt(pieceStart_ - LowerBound(), buffer_.Data(), static_cast<std::size_t>(size));
   flushedCrc_ = static_cast<std::uint32_t>(
       libdeflate_crc32(flushedCrc_, buffer_.Data(), static_cast<std::size_t>(size)));
   if (sha_) sha_->Update(buffer_.Data(), static_cast<std::size_t>(size));

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "velmo/file/BoundedFileData.h"
 #include "velmo/file/ChunkBufferPool.h"
 #include "velmo/file/Sha256Hasher.h"
+#include "velmo/file/StagingFile.h"
 
 namespace velmo {
 
@@ -14,14 +16,17 @@ class SharedFile;
 
 // The bytes of one chunk on their way from the network to its file. They
 // collect in a memory buffer with their CRC-32 kept up to date, so a chunk can
-// be checked before any of it reaches the disk, and a chunk that fails the
-// check never does. Commit writes what the buffer holds at its place in the
-// file. A chunk larger than the buffer streams: each time the buffer is full
-// its bytes go to the file and the CRC-32 carries on from there, so memory
-// stays bounded whatever chunk size a manifest sets (such a chunk's bytes are
-// on disk before they are verified, and a bad one is simply written again).
-// With `sha256` set, a SHA-256 is kept beside the CRC-32 the same way; chunks
-// of manifests without strong hashes leave it off and pay nothing for it.
+// be checked before any of it reaches its file, and a chunk that fails the
+// check never does. A chunk larger than the buffer is staged: each time the
+// buffer is full its bytes go to an unnamed staging file of this copy's own
+// (StagingFile, in `stagingFolder`) and the CRC-32 carries on from there, so
+// memory stays bounded whatever chunk size a manifest sets, and still no
+// byte reaches the destination before the whole chunk is verified. Commit,
+// called only for a verified copy, writes the staged bytes and the buffer's
+// at their place in the file. A copy that loses, fails or is cancelled has
+// written nothing to the destination, whatever it received. With `sha256`
+// set, a SHA-256 is kept beside the CRC-32 the same way; chunks of manifests
+// without strong hashes leave it off and pay nothing for it.
 //
 // Writes are accepted only in order from the current position; the position
 // can only go back to the first byte (Rewind). Used by one thread at a time,
@@ -29,7 +34,7 @@ class SharedFile;
 class BufferedChunkData : public BoundedFileData {
  public:
   BufferedChunkData(std::shared_ptr<SharedFile> file, std::uint64_t first, std::uint64_t last,
-                    ChunkBuffer buffer, bool sha256 = false);
+                    ChunkBuffer buffer, bool sha256 = false, std::string stagingFolder = {});
 
   std::uint64_t GetPosition() override { return position_; }
   // Only LowerBound() (the same as Rewind) or the current position; anything
@@ -41,7 +46,7 @@ class BufferedChunkData : public BoundedFileData {
   std::uint32_t Read(void* buffer, std::uint32_t count) override;
   // Takes all `count` bytes at the position or throws: FileOutOfBoundsException
   // past the chunk's last byte (nothing is taken then), a FileException when
-  // a full buffer cannot be written out.
+  // a full buffer cannot be staged.
   std::uint32_t Write(const void* buffer, std::uint32_t count) override;
 
   // Forgets every byte taken so far.
@@ -56,14 +61,14 @@ class BufferedChunkData : public BoundedFileData {
   bool HasSha256() const { return sha_.has_value(); }
   // SHA-256 of the bytes taken so far; std::logic_error when it is not kept.
   Sha256Digest Sha256() const;
-  // True when some bytes already went to the file before the check.
-  bool Streamed() const { return pieceStart_ != LowerBound(); }
-  // Writes the buffered bytes to the file; a FileException when it cannot.
+  // True when some bytes went to the staging file (the chunk outgrew the
+  // buffer).
+  bool Staged() const { return pieceStart_ != LowerBound(); }
+  // Writes every byte taken (staged and buffered) at its place in the file,
+  // then forgets them as Rewind does: the buffer is reused to copy the staged
+  // bytes. For a verified copy only. A FileException when the file cannot be
+  // written; the bytes are forgotten then too.
   void Commit();
-  // The buffered bytes (those not yet written to the file) and their offset.
-  const std::uint8_t* Pending() const { return buffer_.Data(); }
-  std::uint64_t PendingSize() const { return position_ - pieceStart_; }
-  std::uint64_t PendingOffset() const { return pieceStart_; }
 
  private:
   void Flush();
@@ -74,6 +79,8 @@ class BufferedChunkData : public BoundedFileData {
   std::uint64_t pieceStart_;         // file offset of buffer_[0]
   std::uint32_t flushedCrc_ = 0;     // CRC-32 of the bytes before pieceStart_
   std::optional<Sha256Hasher> sha_;  // state after the bytes before pieceStart_
+  std::string stagingFolder_;
+  std::unique_ptr<StagingFile> staging_;  // bytes before pieceStart_, from LowerBound()
 };
 
 }  // namespace velmo

@@ -30,6 +30,11 @@ class SimpleWork : public Work, public std::enable_shared_from_this<SimpleWork> 
   // blocked task can be aborted.
   virtual void OnInterrupt() = 0;
 
+  // True for a work the workflow may run beyond its bound of running works,
+  // one such work at a time: a short task that must not wait for a slot
+  // when every slot may be held by a task that cannot end soon.
+  virtual bool RunsAboveBound() const { return false; }
+
   void AddRetryCallback(SimpleWorkRetryCallback* callback);
   // One execution with in-place retries; never throws. The returned status
   // always has retry == false.

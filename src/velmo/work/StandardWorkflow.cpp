@@ -114,7 +114,11 @@ void StandardWorkflow::Execute(std::shared_ptr<SimpleWork> work) {
   Lock lock(mutex_);
   if (IsFinished()) return;
   work->Reset();
-  queue_.push(std::move(work));
+  if (work->RunsAboveBound()) {
+    aboveBound_.push(std::move(work));
+  } else {
+    queue_.push(std::move(work));
+  }
 }
 
 void StandardWorkflow::DispatchQueued() {
@@ -123,6 +127,11 @@ void StandardWorkflow::DispatchQueued() {
 }
 
 void StandardWorkflow::Dispatch() {
+  if (state_ == WorkflowState::Running && !runningAboveBound_ && !aboveBound_.empty()) {
+    runningAboveBound_ = std::move(aboveBound_.front());
+    aboveBound_.pop();
+    workManager_->Execute(shared_from_this(), runningAboveBound_);
+  }
   while (state_ == WorkflowState::Running && running_.size() < maxRunning_ && !queue_.empty()) {
     std::shared_ptr<SimpleWork> work = queue_.top();
     queue_.pop();
@@ -136,12 +145,20 @@ void StandardWorkflow::InterruptRunning() {
     work->SetInterrupted();
     work->OnInterrupt();
   }
+  if (runningAboveBound_) {
+    runningAboveBound_->SetInterrupted();
+    runningAboveBound_->OnInterrupt();
+  }
 }
 
 void StandardWorkflow::OnSimpleWorkExecuted(std::shared_ptr<SimpleWork> work,
                                             const WorkStatus& status) {
   Lock lock(mutex_);
-  running_.erase(work);
+  if (work == runningAboveBound_) {
+    runningAboveBound_.reset();
+  } else {
+    running_.erase(work);
+  }
   if (!IsFinished() &&
       (status.result == WorkResult::Interrupted || status.result == WorkResult::RetryableError)) {
     Execute(work);
@@ -169,12 +186,12 @@ void StandardWorkflow::OnWorkComplete(std::shared_ptr<const Work> work, const Wo
 
 std::size_t StandardWorkflow::QueuedCount() {
   Lock lock(mutex_);
-  return queue_.size();
+  return queue_.size() + aboveBound_.size();
 }
 
 std::size_t StandardWorkflow::RunningCount() {
   Lock lock(mutex_);
-  return running_.size();
+  return running_.size() + (runningAboveBound_ ? 1 : 0);
 }
 
 }  // namespace velmo

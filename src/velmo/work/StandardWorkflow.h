@@ -15,7 +15,9 @@ class WorkManager;
 
 // The workflow of one tree. Queued simple works wait in a heap ordered by
 // tree path (earliest in a depth-first walk first); at most `maxRunning` are
-// handed to the work manager at once.
+// handed to the work manager at once, plus one work that RunsAboveBound,
+// which waits in a queue of its own and runs whatever holds the slots (the
+// work manager has a thread beyond the bound for it).
 //
 // Threads: the owner calls Start/Pause/Resume/ResumeSuspended/Cancel (with
 // its own lock held: owner lock, then `mutex_`; composite locks are always
@@ -67,6 +69,8 @@ class StandardWorkflow : public Workflow, public std::enable_shared_from_this<St
                       LaterPath>
       queue_;
   std::unordered_set<std::shared_ptr<SimpleWork>> running_;
+  std::queue<std::shared_ptr<SimpleWork>> aboveBound_;  // queued, RunsAboveBound
+  std::shared_ptr<SimpleWork> runningAboveBound_;
   unsigned maxRunning_;
   WorkflowState state_ = WorkflowState::NotStarted;
   bool starting_ = false;  // Start is executing the root

@@ -49,8 +49,9 @@ TEST_F(TailRequestTrackerTest, NoSecondRequestUntilEveryMissingChunkIsInFlight) 
   // A chunk counts once, however often it is reported.
   tracker_.Verified(*c0);
   EXPECT_EQ(tracker_.GetVerifiedBytes(), 100u);
-  // A request that failed leaves the tail until it is requested again, and
-  // that request begins it anew.
+  // A request that failed, with no second copy running, leaves the tail
+  // until it is requested again, and that request begins it anew.
+  tracker_.SecondEnded(*c3, nullptr);  // the second request taken never started
   tracker_.Dropped(*c3);
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 1000).chunk);
   EXPECT_TRUE(tracker_.Started(c3, r, nullptr, kWhole));
@@ -92,15 +93,19 @@ TEST_F(TailRequestTrackerTest, AStalledRequestIsTakenBeforeTheTail) {
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, start + 100).chunk) << "below the floor";
   EXPECT_EQ(tracker_.TakeStraggler(kWhole, start + 300).chunk, stalled);
   EXPECT_FALSE(tracker_.TakeStraggler(kWhole, start + 300).chunk) << "taken once";
-  EXPECT_TRUE(tracker_.ConsumeStalled(*stalled));
-  EXPECT_FALSE(tracker_.ConsumeStalled(*stalled)) << "blamed once";
-  EXPECT_FALSE(tracker_.ConsumeStalled(*moving));
+  // The blame follows the request that stalled, not a later retry of it.
+  auto retry = std::make_shared<CancelCountingRequest>();
+  tracker_.Started(stalled, retry, nullptr, kWhole);
+  EXPECT_FALSE(tracker_.ConsumeStalled(*stalled, *retry));
+  EXPECT_TRUE(tracker_.ConsumeStalled(*stalled, *r));
+  EXPECT_FALSE(tracker_.ConsumeStalled(*stalled, *r)) << "blamed once";
+  EXPECT_FALSE(tracker_.ConsumeStalled(*moving, *r));
   // In the tail, the moving chunk is the straggler, but no stalled one.
   auto c3 = Chunk(3);
   tracker_.Started(c3, r, nullptr, kWhole);
   c3->fileProgressBytes = 90;
   EXPECT_EQ(tracker_.TakeStraggler(kWhole, start + 300).chunk, moving);
-  EXPECT_FALSE(tracker_.ConsumeStalled(*moving));
+  EXPECT_FALSE(tracker_.ConsumeStalled(*moving, *r));
 }
 
 TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {
@@ -123,6 +128,44 @@ TEST_F(TailRequestTrackerTest, TheFirstVerifiedCopyCancelsTheOtherRequest) {
   tracker_.AddWasted(70);
   tracker_.AddWasted(30);
   EXPECT_EQ(tracker_.GetWastedBytes(), 100u);
+}
+
+TEST_F(TailRequestTrackerTest, ASecondCopyOutlivesAFailedFirstAndNoThirdStarts) {
+  auto chunk = Chunk(0);
+  for (std::uint64_t i = 1; i < 4; ++i) tracker_.Verified(*Chunk(i));
+  auto first = std::make_shared<CancelCountingRequest>();
+  auto second = std::make_shared<CancelCountingRequest>();
+  auto retry = std::make_shared<CancelCountingRequest>();
+  tracker_.Started(chunk, first, nullptr, kWhole);
+  ASSERT_EQ(tracker_.TakeStraggler(kWhole, 0).chunk, chunk);
+  ASSERT_TRUE(tracker_.SetSecondRequest(*chunk, second));
+  // The first copy fails while the second runs: the second stays known, and
+  // the pipeline's retry makes two copies, never three.
+  tracker_.Dropped(*chunk);
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 0).chunk);
+  EXPECT_FALSE(tracker_.Started(chunk, retry, nullptr, kWhole)) << "no new tail";
+  EXPECT_FALSE(tracker_.TakeStraggler(kWhole, 0).chunk);
+  // Whichever copy wins, the other is cancelled.
+  tracker_.Verified(*chunk);
+  EXPECT_EQ(second->cancels, 1);
+  EXPECT_EQ(retry->cancels, 1);
+  EXPECT_EQ(first->cancels, 0) << "it had ended";
+
+  // A second copy that ends lets the chunk be taken again; when the first
+  // copy failed too, the chunk leaves the flight.
+  auto again = std::make_shared<TransferSharedFileData>("h", 100);
+  auto h = std::make_shared<TransferSharedMapData>(again, 0, 99, 0, nullptr);
+  const TailRequestTracker::Stage stage{{"h", 100}};
+  tracker_.Started(h, first, nullptr, stage);
+  ASSERT_EQ(tracker_.TakeStraggler(stage, 0).chunk, h);
+  ASSERT_TRUE(tracker_.SetSecondRequest(*h, second));
+  tracker_.SecondEnded(*h, second.get());
+  EXPECT_EQ(tracker_.TakeStraggler(stage, 0).chunk, h);
+  tracker_.SetSecondRequest(*h, second);
+  tracker_.Dropped(*h);
+  tracker_.SecondEnded(*h, second.get());
+  EXPECT_FALSE(tracker_.TakeStraggler(stage, 0).chunk);
+  EXPECT_TRUE(tracker_.Started(h, retry, nullptr, stage)) << "requested anew";
 }
 
 TEST_F(TailRequestTrackerTest, AStageEndsWhereItsFilesEndAndOtherFilesWait) {

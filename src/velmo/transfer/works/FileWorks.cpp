@@ -141,7 +141,7 @@ std::shared_ptr<Work> LazyTransferMultipleChunksWork::GetNextWork() {
 
 bool LazyTransferMultipleChunksWork::StartTailRequest(
     const std::shared_ptr<TransferSharedMapData>& chunk) {
-  return StartExtraChild(std::make_shared<TailRequestChunkWork>(workInterface_, chunk));
+  return StartExtraChild(std::make_shared<TailRequestChunkWork>(workInterface_, chunk, true));
 }
 
 void LazyTransferMultipleChunksWork::Reset() {

@@ -11,6 +11,7 @@
 #include "velmo/optimizer/NodeStatistics.h"
 #include "velmo/optimizer/TransferOptimizer.h"
 #include "velmo/platform/Clock.h"
+#include "velmo/platform/System.h"
 #include "velmo/transfer/TransferErrorData.h"
 #include "velmo/transfer/TransferFailureStatus.h"
 #include "velmo/transfer/works/HttpTransferStatusData.h"
@@ -74,6 +75,19 @@ ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t c
   return unpooled.Acquire(wanted);
 }
 
+std::shared_ptr<BufferedChunkData> MakeReceivedChunk(const TransferBehavior& behavior,
+                                                     const TransferSharedMapData& chunk,
+                                                     std::shared_ptr<SharedFile> file) {
+  // The transfers folder is the user's alone (the engine checks it before
+  // any transfer is made), so no one else can read or change staged bytes.
+  const std::string& folder = behavior.settings.transfersFolder;
+  std::string staging = folder;
+  if (!folder.empty() && folder.front() != '/') staging = JoinPath(UserTempFolder(), folder);
+  return std::make_shared<BufferedChunkData>(std::move(file), chunk.lowerBound, chunk.upperBound,
+                                             AcquireChunkBuffer(behavior, chunk.Size()),
+                                             chunk.NeedsSha256(), std::move(staging));
+}
+
 OptimizedRequestChunkWork::OptimizedRequestChunkWork(
     std::uint32_t maxRetries, std::shared_ptr<TransferWorkInterface> workInterface,
     std::shared_ptr<TransferSharedMapData> chunk)
@@ -127,9 +141,7 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
                               "OptimizedRequestChunkWork::ExecuteTask has no shared file"));
   }
   if (!chunk.received) {
-    chunk.received = std::make_shared<BufferedChunkData>(
-        file, chunk.lowerBound, chunk.upperBound,
-        AcquireChunkBuffer(workInterface_->GetBehavior(), chunk.Size()), chunk.NeedsSha256());
+    chunk.received = MakeReceivedChunk(workInterface_->GetBehavior(), chunk, file);
   }
   const TransferBehavior& behavior = workInterface_->GetBehavior();
   params_.freeRetry = false;
@@ -169,7 +181,7 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
     // in the file. What this request received is waste; a failure of the
     // node only when this request had stalled there.
     if (tail) tail->AddWasted(status.bytes);
-    if (tail && tail->ConsumeStalled(chunk)) {
+    if (tail && tail->ConsumeStalled(chunk, *request)) {
       LearnFromRequest(behavior, params_,
                        HttpRequestStatus(HttpRequestResult::NetworkError, status.bytes),
                        requestTimeMs, true);

@@ -11,13 +11,22 @@
 
 namespace velmo {
 
+class BufferedChunkData;
 class HttpRequest;
+class SharedFile;
 class TransferBehavior;
 class TransferSharedMapData;
 
 // A buffer for a chunk of `chunkSize` bytes from the engine's pool (or one of
 // its own when the behavior has no pool).
 ChunkBuffer AcquireChunkBuffer(const TransferBehavior& behavior, std::uint64_t chunkSize);
+
+// An empty receive buffer for one copy of `chunk`: a buffer from the engine's
+// pool, the chunk's SHA-256 kept where it has one, and bytes beyond the
+// buffer staged in the engine's private transfers folder.
+std::shared_ptr<BufferedChunkData> MakeReceivedChunk(const TransferBehavior& behavior,
+                                                     const TransferSharedMapData& chunk,
+                                                     std::shared_ptr<SharedFile> file);
 
 // What a request teaches: its node's statistics take the sample (a failure
 // unless it succeeded or was cancelled), and the optimizer the result when
@@ -27,9 +36,8 @@ void LearnFromRequest(const TransferBehavior& behavior, const OptimizedRequestPa
 
 // One HTTP range request of a chunk, from the node the optimizer picks. The
 // body goes into the chunk's receive buffer (`received`), where the chunk's
-// verification finds it; nothing reaches the file before that check, unless
-// the chunk is larger than a buffer. Network failures are retried in place on
-// the next node of the rotation.
+// verification finds it; nothing reaches the file before that check. Network failures are retried
+// in place on the next node of the rotation.
 //
 // Threads: the task runs on a pool thread; OnInterrupt comes from the
 // workflow's thread and reaches the running request only under `mutex_`.

@@ -20,8 +20,9 @@
 namespace velmo {
 
 TailRequestChunkWork::TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
-                                           std::shared_ptr<TransferSharedMapData> chunk)
-    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)) {
+                                           std::shared_ptr<TransferSharedMapData> chunk,
+                                           bool aboveBound)
+    : TransferWork(std::move(workInterface)), chunk_(std::move(chunk)), aboveBound_(aboveBound) {
   ObserveByWorkLog(*this, *this->workInterface_);
 }
 
@@ -79,6 +80,15 @@ bool TailRequestChunkWork::RequestStraggler() {
   if (!straggler.chunk) return false;
   TransferSharedMapData& target = *straggler.chunk;
   const std::shared_ptr<SharedFile> file = straggler.file;
+  // However this ends, the tracker learns that the chunk's second request is
+  // over, so that the chunk can be taken again and is not left half-known.
+  std::shared_ptr<HttpRequest> request;
+  struct Ended {
+    TailRequestTracker& tracker;
+    TransferSharedMapData& chunk;
+    const std::shared_ptr<HttpRequest>& request;
+    ~Ended() { tracker.SecondEnded(chunk, request.get()); }
+  } ended{*tail, target, request};
   // Verified meanwhile: nothing to race, but maybe another straggler.
   if (!file || target.verified.load()) return true;
   {
@@ -100,13 +110,11 @@ bool TailRequestChunkWork::RequestStraggler() {
 
   // Into a buffer of its own: the chunk's receive buffer belongs to the
   // first request. Its bytes count as downloaded, not as the chunk's progress.
-  const auto received = std::make_shared<BufferedChunkData>(
-      file, target.lowerBound, target.upperBound, AcquireChunkBuffer(behavior, target.Size()),
-      target.NeedsSha256());
+  const auto received = MakeReceivedChunk(behavior, target, file);
   BufferedChunkData& bytes = *received;
   HttpBoundedFileDataWriter writer(received);
-  const std::shared_ptr<HttpRequest> request = behavior.requestFactory->Create(
-      params.ToRequestParams(&writer), workInterface_->GetSession());
+  request = behavior.requestFactory->Create(params.ToRequestParams(&writer),
+                                            workInterface_->GetSession());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     request_ = request;

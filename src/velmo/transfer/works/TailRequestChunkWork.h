@@ -28,9 +28,13 @@ class TransferSharedMapData;
 // in the tracker.
 class TailRequestChunkWork : public TransferWork, public SimpleWork {
  public:
+  // `aboveBound` for the one started beside the file's chunks: every slot may
+  // be held by a request to a stalling node, and the stalled last chunk must
+  // be requested again at once, not when a slot frees.
   TailRequestChunkWork(std::shared_ptr<TransferWorkInterface> workInterface,
-                       std::shared_ptr<TransferSharedMapData> chunk);
+                       std::shared_ptr<TransferSharedMapData> chunk, bool aboveBound = false);
   void Describe(boost::property_tree::ptree& out) const override;
+  bool RunsAboveBound() const override { return aboveBound_; }
   WorkStatus ExecuteTask() override;
   void OnInterrupt() override;
 
@@ -40,6 +44,7 @@ class TailRequestChunkWork : public TransferWork, public SimpleWork {
   bool RequestStraggler();
 
   std::shared_ptr<TransferSharedMapData> chunk_;  // the chunk whose slot this is
+  const bool aboveBound_;
   mutable std::mutex mutex_;
   std::shared_ptr<HttpRequest> request_;           // guarded by mutex_
   std::shared_ptr<TransferSharedMapData> target_;  // the latest straggler; guarded by mutex_

@@ -27,14 +27,14 @@ bool TailRequestTracker::Started(const std::shared_ptr<TransferSharedMapData>& c
   entry.node = std::move(node);
   entry.file = chunk->fileData->file;
   // Only the latest request of the chunk's own pipeline is kept (earlier
-  // attempts have ended); a second request stays until the chunk is done.
-  if (!entry.requests.empty() && !entry.duplicated) entry.requests.clear();
-  entry.requests.insert(entry.requests.begin(), request);
+  // attempts have ended); a second request stays until it ends.
+  entry.own = request;
+  entry.ownRunning = true;
   return begins && stage.count(key.first) != 0 && InTail(stage);
 }
 
 void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
-  std::vector<std::weak_ptr<HttpRequest>> cancel;
+  std::weak_ptr<HttpRequest> cancel[2];
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const Key key = KeyOf(chunk);
@@ -48,7 +48,8 @@ void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
     // first verified copy: what a stalled request is measured against.
     const auto ms = static_cast<double>(TicksBetween(it->second.startedMs, TickCount()));
     typicalChunkMs_ = typicalChunkMs_ ? *typicalChunkMs_ + (ms - *typicalChunkMs_) / 8.0 : ms;
-    cancel = std::move(it->second.requests);
+    cancel[0] = it->second.own;
+    cancel[1] = it->second.second;
     inFlight_.erase(it);
   }
   // The request that delivered the kept copy has ended: cancelling it is
@@ -60,7 +61,26 @@ void TailRequestTracker::Verified(const TransferSharedMapData& chunk) {
 
 void TailRequestTracker::Dropped(const TransferSharedMapData& chunk) {
   std::lock_guard<std::mutex> lock(mutex_);
-  inFlight_.erase(KeyOf(chunk));
+  const auto it = inFlight_.find(KeyOf(chunk));
+  if (it == inFlight_.end()) return;
+  // A running second request stays known, so that it is cancelled when a
+  // copy wins and no third copy of the chunk is started beside it.
+  if (it->second.duplicated) {
+    it->second.own.reset();
+    it->second.ownRunning = false;
+  } else {
+    inFlight_.erase(it);
+  }
+}
+
+void TailRequestTracker::SecondEnded(const TransferSharedMapData& chunk,
+                                     const HttpRequest* request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = inFlight_.find(KeyOf(chunk));
+  if (it == inFlight_.end() || it->second.second.lock().get() != request) return;
+  it->second.second.reset();
+  it->second.duplicated = false;
+  if (!it->second.ownRunning) inFlight_.erase(it);
 }
 
 bool TailRequestTracker::IsComplete(const Stage& stage) const {
@@ -144,13 +164,17 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
   }
   if (!last) return {};
   last->duplicated = true;
-  if (lastStalled) stalled_.insert(KeyOf(*last->chunk));
+  if (lastStalled) stalled_[KeyOf(*last->chunk)] = last->own;
   return Straggler{last->chunk, last->node, last->file};
 }
 
-bool TailRequestTracker::ConsumeStalled(const TransferSharedMapData& chunk) {
+bool TailRequestTracker::ConsumeStalled(const TransferSharedMapData& chunk,
+                                        const HttpRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return stalled_.erase(KeyOf(chunk)) != 0;
+  const auto it = stalled_.find(KeyOf(chunk));
+  if (it == stalled_.end() || it->second.lock().get() != &request) return false;
+  stalled_.erase(it);
+  return true;
 }
 
 bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,
@@ -158,7 +182,7 @@ bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = inFlight_.find(KeyOf(chunk));
   if (it == inFlight_.end()) return false;
-  it->second.requests.push_back(request);
+  it->second.second = request;
   return true;
 }
 

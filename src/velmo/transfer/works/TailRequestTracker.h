@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +22,10 @@ class TransferSharedMapData;
 // that is not yet verified is being requested ("the tail"), a request slot
 // that comes free takes the in-flight chunk expected to finish last and
 // requests it again from another node; whichever copy is verified first is
-// written, and the other request is cancelled. A stage is the set of files
+// written, and the other request is cancelled. A chunk has at most two copies
+// in flight: its pipeline's request and one second request. The second lives
+// until the chunk is verified or it ends itself (SecondEnded), also when the
+// pipeline's copy fails meanwhile. A stage is the set of files
 // that can be in progress together: the program files, which are fetched
 // one after another before the rest, then the whole package.
 //
@@ -54,8 +56,15 @@ class TailRequestTracker {
   // The chunk's bytes are verified and in the file (by whichever request);
   // every other request of it is cancelled. Repeated calls count once.
   void Verified(const TransferSharedMapData& chunk);
-  // The chunk is no longer being requested (its pipeline ended otherwise).
+  // The pipeline's copy of the chunk ended without being verified (it failed,
+  // or its bytes did not match). A running second request is kept, to be
+  // cancelled when a copy wins.
   void Dropped(const TransferSharedMapData& chunk);
+  // The second request of `chunk` has ended (won, lost or failed); the chunk
+  // may be taken as a straggler again.
+  // `request` is null when the second request taken by TakeStraggler was
+  // never started.
+  void SecondEnded(const TransferSharedMapData& chunk, const HttpRequest* request);
 
   // When every chunk of the stage's files that is not yet verified is in
   // flight, the one of them expected to finish last at `nowMs` that has no
@@ -65,10 +74,11 @@ class TailRequestTracker {
   // has received nothing, never to finish), since it holds a request slot
   // the rest of the download could use. Else an empty chunk.
   Straggler TakeStraggler(const Stage& stage, std::uint32_t nowMs);
-  // True, once, when `chunk` was taken as stalled: the node that left it
-  // stalled is then blamed for a failed request by the pipeline whose
-  // request lost.
-  bool ConsumeStalled(const TransferSharedMapData& chunk);
+  // True, once, when `request` is the request of `chunk` that was taken as
+  // stalled: its node is then blamed for a failed request by the pipeline
+  // whose request lost. A later request of the chunk (a retry, maybe on a
+  // healthy node) is never blamed for an earlier one's stall.
+  bool ConsumeStalled(const TransferSharedMapData& chunk, const HttpRequest& request);
 
   static constexpr std::uint32_t kStallFactor = 8;
   static constexpr std::uint32_t kStallFloorMs = 250;
@@ -102,14 +112,17 @@ class TailRequestTracker {
     std::shared_ptr<NodeManifest> node;
     std::shared_ptr<SharedFile> file;
     std::uint32_t startedMs = 0;
-    std::vector<std::weak_ptr<HttpRequest>> requests;
-    bool duplicated = false;
+    std::weak_ptr<HttpRequest> own;  // the pipeline's request, while it runs
+    bool ownRunning = false;
+    std::weak_ptr<HttpRequest> second;  // the second request, while it runs
+    bool duplicated = false;            // a second request is taken and not ended
   };
 
   mutable std::mutex mutex_;
   std::map<Key, InFlight> inFlight_;
-  std::map<Key, std::uint64_t> verified_;    // chunk sizes, so a chunk counts once
-  std::set<Key> stalled_;                    // taken as stalled, until consumed
+  std::map<Key, std::uint64_t> verified_;  // chunk sizes, so a chunk counts once
+  // The request of each chunk that was taken as stalled, until consumed.
+  std::map<Key, std::weak_ptr<HttpRequest>> stalled_;
   std::optional<double> typicalChunkMs_;     // moving average, start to verified; none yet
   std::weak_ptr<PackageManifest> stagesOf_;  // the package the stages below are of
   std::shared_ptr<const Stage> programStage_;

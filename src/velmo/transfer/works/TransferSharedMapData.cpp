@@ -73,6 +73,9 @@ void TransferSharedMapData::SettleProgress() {
 
 void TransferSharedMapData::Rewind() {
   if (received) received->Rewind();
+  // Under commitMutex: between CountVerified's count and its `verified` flag,
+  // a rewind would take back progress the verified copy just counted.
+  std::lock_guard<std::mutex> lock(commitMutex);
   if (verified.load()) return;  // another copy is in the file and counted
   const std::uint64_t counted = fileProgressBytes.exchange(0);
   if (counted != 0 && progress) progress->RemoveProgress(counted);

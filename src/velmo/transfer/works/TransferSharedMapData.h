@@ -81,7 +81,7 @@ class TransferSharedMapData : public WorkDescriptor, public ChunkBounds {
   std::uint64_t position = 0;  // the receive position after the last request
   // Set once the chunk's bytes are verified in the file, by whichever request.
   std::atomic<bool> verified{false};
-  std::mutex commitMutex;  // serializes CommitVerified and CountVerified
+  std::mutex commitMutex;  // serializes CommitVerified, CountVerified and Rewind
 };
 
 // Lowercase hexadecimal without leading zeros.
