@@ -246,7 +246,11 @@ class FakeEngine : public TransferFacade {
     status.state = TransferState::Transferring;
     return status;
   }
+  std::shared_ptr<const PackageManifest> GetPackageManifest(const std::string& id) override {
+    return id == "d" ? downloader : nullptr;
+  }
   std::vector<std::string> created, started;
+  std::shared_ptr<const PackageManifest> downloader;
 };
 
 TransferStatus Completed(const std::string& id, const std::string& runPath) {
@@ -270,6 +274,19 @@ class DialogRulesTest : public ::testing::Test {
   }
   CustomBoostLocale locale_{Catalog(), ""};
   FakeView view_;
+
+  // The downloader's package holding `listed` as its program bin/program,
+  // and `onDisk` at the place the program is started from.
+  void PlaceProgram(const std::string& listed, const std::string& onDisk, fs::perms perms) {
+    test::TestPackage package;
+    package.run = "bin/program";
+    package.files[package.run] = listed;
+    engine_.downloader = package.Manifest();
+    const fs::path path = temp_ / "Orvanta/Pellaris/bin/program";
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << onDisk;
+    fs::permissions(path, perms);
+  }
 };
 
 TEST_F(DialogRulesTest, LanguageChoiceSwitchesTextsPackagesAndParameters) {
@@ -302,6 +319,7 @@ TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
   auto table = Table("host:1");
   table.Set(108, "Say \"hi\"");
   const BootstrapSettings settings(table, std::vector<std::string>{"/b", "packageVersion=7"});
+  PlaceProgram("data", "data", fs::perms::owner_read | fs::perms::owner_write);
   Dialog dialog(view_, engine_, monitor_, locale_, settings);
   dialog.OnInitDialog();
   EXPECT_EQ(engine_.created.size(), 2u);  // no language list: the download starts at once
@@ -311,10 +329,11 @@ TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
             "\"Velmo Folder\" /version \"7\"");
 
   // The skin completing first launches nothing; then the downloader completes
-  // with a program that does not exist: the launch failure message.
+  // with a program that passes its check but may not be executed: the
+  // launch failure message.
   dialog.OnFinished(Completed("s", "skin.ini"));
   EXPECT_FALSE(view_.marquee);
-  dialog.OnFinished(Completed("d", "missing/program"));
+  dialog.OnFinished(Completed("d", "bin/program"));
   EXPECT_TRUE(view_.marquee);
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].second,
@@ -328,6 +347,19 @@ TEST_F(DialogRulesTest, LaunchArgumentsAndFailures) {
   EXPECT_EQ(Dialog::ErrorText(6), messages::UnexpectedError());
   EXPECT_EQ(Dialog::ErrorText(TransferError::FileAccessError), messages::kDiskWrite);
   EXPECT_EQ(Dialog::ErrorText(TransferError::InsufficientDiskSpace), messages::kDiskFull);
+}
+
+TEST_F(DialogRulesTest, AProgramChangedSinceItsDownloadIsNotStarted) {
+  const std::string script = "#!/bin/sh\ntouch \"$0.ran\" # ";
+  PlaceProgram(script + "A\n", script + "B\n", fs::perms::owner_all);
+  const BootstrapSettings settings(Table(""), std::vector<std::string>{});
+  Dialog dialog(view_, engine_, monitor_, locale_, settings);
+  dialog.OnInitDialog();
+  dialog.OnFinished(Completed("s", "skin.ini"));
+  dialog.OnFinished(Completed("d", "bin/program"));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].second, locale_.Translate(messages::UnexpectedError()));
+  EXPECT_FALSE(fs::exists(temp_ / "Orvanta/Pellaris/bin/program.ran"));
 }
 
 TEST_F(DialogRulesTest, NothingHappensOnceTheWindowHasClosed) {

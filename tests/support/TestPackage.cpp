@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "velmo/file/Sha256Hasher.h"
+#include "velmo/manifest/StandardPackageManifest.h"
+#include "velmo/manifest/XmlManifestReader.h"
 
 namespace velmo::test {
 
@@ -57,6 +59,15 @@ std::string TestPackage::ManifestXml() const {
   }
   xml << "  </files>\n</package>\n";
   return xml.str();
+}
+
+std::shared_ptr<const PackageManifest> TestPackage::Manifest() const {
+  std::istringstream xml(ManifestXml());
+  boost::property_tree::ptree tree;
+  ReadXmlManifest(xml, tree);
+  auto manifest = std::make_shared<StandardPackageManifest>();
+  manifest->Parse(tree);
+  return manifest;
 }
 
 std::string TestPackage::NodePath(const std::string& file) const {

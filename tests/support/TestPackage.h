@@ -8,6 +8,10 @@
 
 #include "support/TestHttpServer.h"
 
+namespace velmo {
+class PackageManifest;
+}
+
 namespace velmo::test {
 
 // A package for engine tests: files with generated contents, the manifest and
@@ -27,6 +31,8 @@ struct TestPackage {
   void AddFile(const std::string& path, std::size_t size, unsigned seed = 1);
 
   std::string ManifestXml() const;
+  // ManifestXml as the engine reads it.
+  std::shared_ptr<const PackageManifest> Manifest() const;
   std::uint64_t TotalSize() const;
 
   // The package manifest (current and versioned) on `manifestHost`, the node

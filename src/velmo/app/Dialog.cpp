@@ -9,9 +9,11 @@
 #include "velmo/app/i18n/SimpleLocale.h"
 #include "velmo/app/platform/PosixProcess.h"
 #include "velmo/app/platform/UrlShortcut.h"
+#include "velmo/engine/FileManifestCheck.h"
 #include "velmo/engine/TransferFacade.h"
 #include "velmo/engine/UnspecifiedVersion.h"
 #include "velmo/file/PosixSharedFileFactory.h"
+#include "velmo/manifest/PackageManifest.h"
 #include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/TransferMonitorImpl.h"
@@ -242,10 +244,14 @@ void Dialog::OnFinished(const TransferStatus& status) {
     }
   }
   if (downloaderDone_ && skinDone_) {
-    if (Launch()) {
-      Close();
-    } else {
-      ShowMessage(locale_.Format(messages::LaunchFailed(), DisplayName()));
+    try {
+      if (Launch()) {
+        Close();
+      } else {
+        ShowMessage(locale_.Format(messages::LaunchFailed(), DisplayName()));
+      }
+    } catch (const FileCheckError& error) {
+      ShowError(ErrorText(error.Error()));
     }
   }
 }
@@ -292,9 +298,22 @@ std::vector<std::string> Dialog::BuildLaunchArgumentVector() const {
 bool Dialog::Launch() {
   view_.StartMarquee();
   view_.SetStatusText(locale_.Format(messages::kLaunching, DisplayName()));
+  // The one downloaded file that gets executed is read back and checked
+  // against its manifest first: its chunks were verified as they were
+  // written, but the file has been on disk since, where anything of the
+  // user's may have changed it. A program that fails is not started; the next
+  // run's transfer verifies every chunk on disk again and fetches the bad ones.
+  PosixSharedFileFactory files;
+  const std::shared_ptr<const PackageManifest> package =
+      engine_.GetPackageManifest(downloaderTransferId_);
+  const std::shared_ptr<const FileManifest> program = package ? package->GetRunFile() : nullptr;
+  if (!program || program->GetPath() != downloaderRunPath_) {
+    throw FileCheckError(TransferError::UnexpectedError,
+                         "no manifest entry for the program " + downloaderRunPath_);
+  }
+  CheckFileAgainstManifest(files, settings_.GetWorkFolder(), *program);
   // The shortcut leads back to the bootstrapper; its failure does not stop
   // the launch.
-  PosixSharedFileFactory files;
   UrlShortcut shortcut(settings_.GetProductPackageId(locale_.GetLanguage()),
                        JoinPath(settings_.GetWorkFolder(), "shortcuts"), &files);
   shortcut.Create(settings_.GetProgramPath());

@@ -65,7 +65,10 @@ class Dialog : public TransferMonitorCallback, public DialogViewEvents {
   // folder check that fails shows FileAccessError's).
   static std::string ErrorText(int code);
   static std::string ErrorText(TransferError error) { return ErrorText(static_cast<int>(error)); }
-  // Writes the shortcut and runs the downloaded program until it exits.
+  // Checks the downloaded program against its package manifest, writes the
+  // shortcut and runs the program until it exits. False when it could not be
+  // started; FileCheckError, before anything is written or started, when the
+  // file is not the one the manifest describes or cannot be read.
   bool Launch();
   // The error box's caption: the display name in the locale's language.
   static std::string ErrorCaption(const SimpleLocale& locale, const BootstrapSettings& settings);

@@ -5,6 +5,7 @@
 #include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 #include "velmo/transfer/Transfer.h"
+#include "velmo/transfer/TransferWorkInterface.h"
 
 namespace velmo {
 namespace {
@@ -125,6 +126,17 @@ TransferStatus TransferEngine::GetTransferStatus(const std::string& transferId) 
     return transfer->GetStatus();
   }
   return UnknownTransferStatus(transferId, TransferError::None);
+}
+
+std::shared_ptr<const PackageManifest> TransferEngine::GetPackageManifest(
+    const std::string& transferId) {
+  if (std::shared_ptr<Transfer> transfer = transferManager_.Find(transferId, behavior_)) {
+    // A finished transfer keeps its manifest until it is suspended.
+    if (std::shared_ptr<TransferWorkInterface> works = transfer->GetWorkInterface()) {
+      return works->GetPackage();
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace velmo

@@ -63,6 +63,7 @@ class TransferEngine : public TransferFacade {
   TransferStatus StartTransfer(const std::string& transferId,
                                const std::string& destinationFolder) override;
   TransferStatus GetTransferStatus(const std::string& transferId) override;
+  std::shared_ptr<const PackageManifest> GetPackageManifest(const std::string& transferId) override;
 
   const TransferBehavior& GetBehavior() const { return behavior_; }
   TransferManager& GetTransferManager() { return transferManager_; }
