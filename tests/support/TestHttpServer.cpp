@@ -95,7 +95,13 @@ TestHttpServer::TestHttpServer() {
 }
 
 TestHttpServer::~TestHttpServer() {
-  stop_ = true;
+  {
+    // Under the lock, so that no scripted wait misses the flag between its
+    // check and its sleep.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  exchangeChanged_.notify_all();
   acceptor_.join();
   std::vector<std::thread> threads;
   {
@@ -164,6 +170,181 @@ void TestHttpServer::SetExtraBytes(const std::string& path, std::size_t bytes) {
 void TestHttpServer::SetRedirect(const std::string& path, std::string location) {
   std::lock_guard<std::mutex> lock(mutex_);
   resources_[path].redirect = std::move(location);
+}
+
+void TestHttpServer::SetScripted(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  resources_[path].scripted = true;
+}
+
+std::optional<TestHttpServer::Scripted> TestHttpServer::WaitForRequest(
+    const std::string& path, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::deque<int>& arrived = arrivals_[path];
+  if (!exchangeChanged_.wait_for(lock, timeout, [&] { return stop_ || !arrived.empty(); }) ||
+      arrived.empty()) {
+    return std::nullopt;
+  }
+  const int id = arrived.front();
+  arrived.pop_front();
+  const Exchange& exchange = exchanges_.at(id);
+  Scripted scripted;
+  scripted.id = id;
+  scripted.range = exchange.range;
+  scripted.first = exchange.first;
+  scripted.last = exchange.last;
+  scripted.connection = exchange.connection;
+  return scripted;
+}
+
+bool TestHttpServer::SendHeaders(int id) {
+  std::string head;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = exchanges_.find(id);
+    if (found == exchanges_.end()) return false;
+    const Exchange& exchange = found->second;
+    const std::uint64_t length = exchange.last - exchange.first + 1;
+    head = exchange.ranged
+               ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " +
+                     std::to_string(exchange.first) + "-" + std::to_string(exchange.last) + "/" +
+                     std::to_string(exchange.bodySize) + "\r\n"
+               : "HTTP/1.1 200 OK\r\n";
+    head += "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  }
+  Exchange::Step step;
+  step.bytes = std::move(head);
+  step.headers = true;
+  return Perform(id, std::move(step));
+}
+
+bool TestHttpServer::SendBody(int id, std::uint64_t from, std::uint64_t length) {
+  std::string bytes;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = exchanges_.find(id);
+    if (found == exchanges_.end()) return false;
+    const Exchange& exchange = found->second;
+    const std::uint64_t size = exchange.last - exchange.first + 1;
+    if (from >= size) return false;
+    const std::optional<std::string>& body = resources_[exchange.path].body;
+    if (!body) return false;
+    bytes = body->substr(exchange.first + from, std::min(length, size - from));
+  }
+  return SendBytes(id, std::move(bytes));
+}
+
+bool TestHttpServer::SendBytes(int id, std::string bytes) {
+  Exchange::Step step;
+  step.bytes = std::move(bytes);
+  return Perform(id, std::move(step));
+}
+
+bool TestHttpServer::Close(int id) {
+  Exchange::Step step;
+  step.close = true;
+  return Perform(id, std::move(step));
+}
+
+bool TestHttpServer::Perform(int id, Exchange::Step step) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto found = exchanges_.find(id);
+  if (found == exchanges_.end()) return false;
+  Exchange& exchange = found->second;
+  if (exchange.over || stop_) return false;
+  exchange.steps.push_back(std::move(step));
+  const std::size_t number = ++exchange.queued;
+  exchangeChanged_.notify_all();
+  exchangeChanged_.wait_for(lock, kScriptBound,
+                            [&] { return stop_ || exchange.over || exchange.done >= number; });
+  return exchange.done >= number;
+}
+
+bool TestHttpServer::WaitClosedByClient(int id, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto found = exchanges_.find(id);
+  if (found == exchanges_.end()) return false;
+  const Exchange& exchange = found->second;
+  return exchangeChanged_.wait_for(lock, timeout, [&] { return stop_ || exchange.hungUp; }) &&
+         exchange.hungUp;
+}
+
+bool TestHttpServer::IsOpen(int id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = exchanges_.find(id);
+  return found != exchanges_.end() && !found->second.over;
+}
+
+bool TestHttpServer::HungUp(int fd) {
+  pollfd entry{fd, POLLIN | POLLRDHUP, 0};
+  if (::poll(&entry, 1, 0) <= 0) return false;
+  if ((entry.revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0) return true;
+  // Readable: an orderly close reads as 0 bytes. Anything else waits for
+  // the answer (clients do not pipeline).
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+bool TestHttpServer::AnswerScripted(int fd, const Request& request, const std::string& path,
+                                    std::uint64_t first, std::uint64_t last, bool ranged) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const int id = ++lastExchange_;
+  Exchange& exchange = exchanges_[id];  // a reference into a map stays valid
+  exchange.path = path;
+  exchange.first = first;
+  exchange.last = last;
+  exchange.bodySize = resources_[path].body->size();
+  exchange.ranged = ranged;
+  exchange.range = request.range;
+  exchange.connection = request.connection;
+  arrivals_[path].push_back(id);
+  exchangeChanged_.notify_all();
+  for (;;) {
+    exchangeChanged_.wait_for(lock, std::chrono::milliseconds(kPollMs),
+                              [&] { return stop_ || !exchange.steps.empty(); });
+    if (stop_) {
+      exchange.over = true;
+      exchangeChanged_.notify_all();
+      return false;
+    }
+    if (exchange.steps.empty()) {
+      lock.unlock();
+      const bool gone = HungUp(fd);
+      lock.lock();
+      if (gone) {
+        exchange.hungUp = exchange.over = true;
+        exchangeChanged_.notify_all();
+        return false;
+      }
+      continue;
+    }
+    const Exchange::Step step = std::move(exchange.steps.front());
+    exchange.steps.pop_front();
+    if (step.close) {
+      ++exchange.done;
+      exchange.over = true;
+      exchangeChanged_.notify_all();
+      return false;
+    }
+    lock.unlock();
+    std::size_t delivered = 0;
+    const bool sent = SendAll(fd, step.bytes.data(), step.bytes.size(), 0, &delivered);
+    lock.lock();
+    if (step.headers) {
+      exchange.announced = last - first + 1;
+    } else {
+      exchange.sent += delivered;
+      served_[path] += delivered;
+    }
+    if (sent) ++exchange.done;
+    // A send fails when the client has gone (or the server stops).
+    if (!sent && !stop_) exchange.hungUp = true;
+    const bool complete = exchange.announced && exchange.sent >= *exchange.announced;
+    if (!sent || complete) exchange.over = true;
+    exchangeChanged_.notify_all();
+    if (!sent) return false;
+    if (complete) return true;
+  }
 }
 
 int TestHttpServer::RequestCount(const std::string& path) const {
@@ -364,6 +545,13 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
   std::uint64_t first = 0;
   std::optional<std::uint64_t> last;
   const bool ranged = !resource.ignoreRange && ParseRange(request.range, first, last);
+  if (resource.scripted && request.method == "GET" && !body.empty() &&
+      (!ranged || first < body.size())) {
+    const std::uint64_t end =
+        ranged ? std::min<std::uint64_t>(last.value_or(body.size() - 1), body.size() - 1)
+               : body.size() - 1;
+    return AnswerScripted(fd, request, path, ranged ? first : 0, end, ranged);
+  }
   std::string headers;
   std::string payload;
   int status = 200;
