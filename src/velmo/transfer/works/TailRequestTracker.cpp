@@ -65,7 +65,7 @@ void TailRequestTracker::Dropped(const TransferSharedMapData& chunk) {
   if (it == inFlight_.end()) return;
   // A running second request stays known, so that it is cancelled when a
   // copy wins and no third copy of the chunk is started beside it.
-  if (it->second.duplicated) {
+  if (it->second.secondRunning) {
     it->second.own.reset();
     it->second.ownRunning = false;
   } else {
@@ -79,7 +79,7 @@ void TailRequestTracker::SecondEnded(const TransferSharedMapData& chunk,
   const auto it = inFlight_.find(KeyOf(chunk));
   if (it == inFlight_.end() || it->second.second.lock().get() != request) return;
   it->second.second.reset();
-  it->second.duplicated = false;
+  it->second.secondRunning = false;
   if (!it->second.ownRunning) inFlight_.erase(it);
 }
 
@@ -183,6 +183,7 @@ bool TailRequestTracker::SetSecondRequest(const TransferSharedMapData& chunk,
   const auto it = inFlight_.find(KeyOf(chunk));
   if (it == inFlight_.end()) return false;
   it->second.second = request;
+  it->second.secondRunning = true;
   return true;
 }
 

@@ -25,7 +25,8 @@ class TransferSharedMapData;
 // written, and the other request is cancelled. A chunk has at most two copies
 // in flight: its pipeline's request and one second request. The second lives
 // until the chunk is verified or it ends itself (SecondEnded), also when the
-// pipeline's copy fails meanwhile. A stage is the set of files
+// pipeline's copy fails meanwhile; the chunk stays in flight until both have
+// ended, and gets no other second request before that. A stage is the set of files
 // that can be in progress together: the program files, which are fetched
 // one after another before the rest, then the whole package.
 //
@@ -60,8 +61,9 @@ class TailRequestTracker {
   // or its bytes did not match). A running second request is kept, to be
   // cancelled when a copy wins.
   void Dropped(const TransferSharedMapData& chunk);
-  // The second request of `chunk` has ended (won, lost or failed); the chunk
-  // may be taken as a straggler again.
+  // The second request of `chunk` has ended (won, lost or failed). The chunk
+  // is not taken again while its first request runs; once that has ended
+  // too, it leaves the flight, and its next request may be doubled anew.
   // `request` is null when the second request taken by TakeStraggler was
   // never started.
   void SecondEnded(const TransferSharedMapData& chunk, const HttpRequest* request);
@@ -115,7 +117,10 @@ class TailRequestTracker {
     std::weak_ptr<HttpRequest> own;  // the pipeline's request, while it runs
     bool ownRunning = false;
     std::weak_ptr<HttpRequest> second;  // the second request, while it runs
-    bool duplicated = false;            // a second request is taken and not ended
+    bool secondRunning = false;
+    // A second request was taken in this flight: one per flight, so that a
+    // held first request cannot make a tail request ask again and again.
+    bool duplicated = false;
   };
 
   mutable std::mutex mutex_;
