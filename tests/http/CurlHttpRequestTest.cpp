@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -101,6 +102,41 @@ TEST_F(CurlHttpRequestTest, WholeBodiesAndRangesArriveExactly) {
   EXPECT_EQ(requests[1].range, "bytes=0-99");
   EXPECT_EQ(requests[2].range, "bytes=65536-18446744073709551615");
   EXPECT_EQ(requests[0].userAgent, "Orvanta Pellaris TransferService 1.1.1");
+}
+
+// Accept-Encoding goes only with requests for the whole body: a range is of
+// the stored bytes, which a compressed answer would not hold. One request
+// object, reset for each case, so nothing carries over from the one before.
+TEST_F(CurlHttpRequestTest, AcceptEncodingIsAskedOnlyWithoutARange) {
+  struct Case {
+    std::uint64_t first;
+    std::uint64_t last;
+    const char* sent;
+  };
+  server_.SetBody("/f", Bytes(1000));
+  HttpRequestParams params(server_.Url("/f"), &writer_);
+  params.acceptEncoding = "gzip";
+  CurlHttpRequest request(params, "");
+  const Case cases[] = {{0, HttpRequestParams::kRangeEndOpen, "gzip"},
+                        {0, 99, ""},
+                        {10, HttpRequestParams::kRangeEndOpen, ""},
+                        {0, HttpRequestParams::kRangeEndOpen, "gzip"}};
+  for (const Case& c : cases) {
+    params.rangeStart = c.first;
+    params.rangeEnd = c.last;
+    ASSERT_TRUE(request.Reset(params, ""));
+    EXPECT_EQ(request.Execute().result, HttpRequestResult::Success);
+  }
+  params.acceptEncoding.clear();
+  ASSERT_TRUE(request.Reset(params, ""));
+  EXPECT_EQ(request.Execute().result, HttpRequestResult::Success);
+
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), std::size(cases) + 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(requests[i].acceptEncoding, cases[i].sent) << i;
+  }
+  EXPECT_EQ(requests.back().acceptEncoding, "") << "none asked for";
 }
 
 TEST_F(CurlHttpRequestTest, HttpFailuresAreClassifiedWithTheirMessage) {

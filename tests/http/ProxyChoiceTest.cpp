@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/ScopedEnv.h"
 #include "velmo/http/ChooseProxy.h"
 #include "velmo/http/EnvironmentHttpProxy.h"
 #include "velmo/http/LibproxyHttpProxy.h"
@@ -178,6 +179,34 @@ TEST(LibproxyHttpProxyTest, AnswersBecomeAddressesOrFailures) {
   EXPECT_TRUE(failed);
   EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(nullptr, &failed), "");
   EXPECT_TRUE(failed);
+}
+
+// An answer libproxy gives that names no usable proxy (here a setting of
+// "http://", a proxy without a host) turns the proxy direct for the rest of
+// its life: a mended setting is not asked again, only a new proxy asks. A
+// direct answer is an answer, not a failure, and switches nothing.
+TEST(LibproxyHttpProxyTest, AFailedDiscoveryTurnsItDirectForGood) {
+  test::ScopedEnv env;
+  for (const char* name : {"HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                           "no_proxy", "NO_PROXY"}) {
+    env.Set(name, nullptr);
+  }
+  env.Set("PX_CONFIG_ORDER", "config_envvar");  // the environment alone, not the desktop's
+  const std::string url = "http://node.example/x";
+  struct Step {
+    const char* setting;  // http_proxy, null for none
+    const char* answer;
+    bool failed;
+  };
+  LibproxyHttpProxy proxy;
+  for (const Step& step :
+       {Step{nullptr, "", false}, Step{"http://proxy.example:3128/", "proxy.example:3128", false},
+        Step{"http://", "", true}, Step{"http://proxy.example:3128/", "", true}}) {
+    env.Set("http_proxy", step.setting);
+    EXPECT_EQ(proxy.GetProxyForUrl(url), step.answer) << (step.setting ? step.setting : "none");
+    EXPECT_EQ(proxy.failed(), step.failed);
+  }
+  EXPECT_EQ(LibproxyHttpProxy().GetProxyForUrl(url), "proxy.example:3128");
 }
 
 }  // namespace
