@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -304,25 +303,18 @@ TEST_F(TransferManifestStoreTest, AProcessDyingWhileSavingLeavesTheKeyFree) {
   }
 }
 
-// A folder no document can be created in fails the write with a manifest
-// error, as an unwritable file does, and Save answers false.
+// A folder no document can be created in (a file in its place, or one that
+// others may write in) fails the write with a manifest error, as an
+// unwritable file does, and Save answers false.
 TEST_F(TransferManifestStoreTest, AFolderThatCannotTakeTheDocumentIsAManifestError) {
   const fs::path folder = FileOf(kId).parent_path();
-  const std::function<void()> setups[] = {
-      [&] {  // a file where the folder belongs
-        fs::create_directories(folder.parent_path());
-        std::ofstream(folder) << "x";
-      },
-      [&] {  // writable by others, so someone else could swap the document
-        fs::create_directories(folder);
-        fs::permissions(folder, fs::perms::all);
-      }};
-  for (const auto& setup : setups) {
-    setup();
+  for (const bool fileInPlace : {true, false}) {
+    fs::create_directories(fileInPlace ? folder.parent_path() : folder);
+    if (fileInPlace) std::ofstream(folder) << "x";
+    if (!fileInPlace) fs::permissions(folder, fs::perms::all);
     JsonTempFileManifestStoreImpl impl(kFolder, &files_);
     EXPECT_THROW(impl.Write(kId, TransferManifest(Params(kId, "/d"))), ManifestLocatorException);
     EXPECT_FALSE(store_.Save(kId, TransferManifest(Params(kId, "/d"))));
-    EXPECT_FALSE(fs::is_regular_file(FileOf(kId)));
     fs::remove_all(folder);
   }
 }
