@@ -604,6 +604,63 @@ TEST_F(TransferEngineTest, CancelWithDeletionRemovesTheFiles) {
   EXPECT_FALSE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
 }
 
+// A suspension replaces what the transfer knows, not what it put on disk:
+// Cancel(true) after Suspend (mid-download) and Restore removes the files of
+// both runs, at any point of the restored run. One file is worked on at a
+// time, so the restored run may have works for fewer files than are on disk.
+TEST_F(TransferEngineTest, CancelWithDeletionAfterARestoreRemovesTheFilesOfEveryRun) {
+  enum Point { MidDownload, AfterAFileCompleted, BeforeTheManifests };  // the last delays them
+  for (const Point point : {MidDownload, AfterAFileCompleted, BeforeTheManifests}) {
+    SCOPED_TRACE(point);
+    package_.Serve(manifests_, Nodes());
+    for (auto& node : nodes_) {
+      node->SetThrottle(package_.NodePath("data/one.bin"), 2000);
+      node->SetThrottle(package_.NodePath("readme.txt"), 500);
+    }
+    const std::string dest = temp_ / ("dest" + std::to_string(point));
+    fs::create_directories(dest);
+    EngineSettings settings = Settings();
+    settings.parallelWorkCapacity = 1;
+    auto engine = std::make_unique<TransferEngine>(settings, AnalyticsEndpoints{});
+    const std::string id =
+        engine->CreateTransfer(package_.partnerId, package_.packageId, "?").transferId;
+    const auto initialized = [](const TransferStatus& s) {
+      return s.state == TransferState::Initialized;
+    };
+    WaitFor(*engine, id, initialized);
+    engine->StartTransfer(id, dest);
+    // The program is whole (its cluster comes first) and the next file begun.
+    WaitFor(*engine, id, [&](const TransferStatus&) { return fs::exists(dest + "/data/one.bin"); });
+    auto transfer = engine->GetTransferManager().Find(id, engine->GetBehavior());
+    ASSERT_NE(transfer, nullptr);
+    ASSERT_EQ(transfer->Suspend().state, TransferState::Suspended);
+
+    if (point == BeforeTheManifests) {
+      manifests_.SetDelay("/nodes/" + package_.partnerId + ".xml", 3s);
+    } else if (point == AfterAFileCompleted) {
+      for (auto& node : nodes_) node->SetThrottle(package_.NodePath("data/one.bin"), 0);
+    }
+    ASSERT_EQ(transfer->Restore().state, TransferState::Initializing);
+    if (point != BeforeTheManifests) {
+      WaitFor(*engine, id, initialized);
+      engine->StartTransfer(id, "");
+      // Past the program; or the first slow file whole and the last one
+      // begun, made by the restored run alone.
+      WaitFor(*engine, id, [&](const TransferStatus& s) {
+        if (point == MidDownload) return s.completedBytes > 10000;
+        return s.completedBytes >= 35000 && fs::exists(dest + "/readme.txt");
+      });
+    }
+    ASSERT_FALSE(IsFinal(engine->GetTransferStatus(id)));
+    EXPECT_EQ(transfer->Cancel(true).state, TransferState::Canceled);
+    transfer.reset();
+    engine.reset();  // every work has ended
+    for (const auto& [path, contents] : package_.files) {
+      EXPECT_FALSE(fs::exists(dest + "/" + path)) << path;
+    }
+  }
+}
+
 TEST_F(TransferEngineTest, UnknownIdsAndShutdown) {
   auto engine = MakeEngine();
   TransferStatus status = engine->GetTransferStatus("0123456789abcdef0123456789abcdef");

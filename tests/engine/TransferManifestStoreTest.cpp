@@ -303,6 +303,22 @@ TEST_F(TransferManifestStoreTest, AProcessDyingWhileSavingLeavesTheKeyFree) {
   }
 }
 
+// A folder no document can be created in (a file in its place, or one that
+// others may write in) fails the write with a manifest error, as an
+// unwritable file does, and Save answers false.
+TEST_F(TransferManifestStoreTest, AFolderThatCannotTakeTheDocumentIsAManifestError) {
+  const fs::path folder = FileOf(kId).parent_path();
+  for (const bool fileInPlace : {true, false}) {
+    fs::create_directories(fileInPlace ? folder.parent_path() : folder);
+    if (fileInPlace) std::ofstream(folder) << "x";
+    if (!fileInPlace) fs::permissions(folder, fs::perms::all);
+    JsonTempFileManifestStoreImpl impl(kFolder, &files_);
+    EXPECT_THROW(impl.Write(kId, TransferManifest(Params(kId, "/d"))), ManifestLocatorException);
+    EXPECT_FALSE(store_.Save(kId, TransferManifest(Params(kId, "/d"))));
+    fs::remove_all(folder);
+  }
+}
+
 TEST_F(TransferManifestStoreTest, TornDocumentsAreUnusableAndCanBeSetAside) {
   const std::string whole =
       R"({"transferId":"t","partnerId":"p","packageId":"k","versionId":"?","destPath":"/d"})";

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/ScopedEnv.h"
 #include "velmo/http/ChooseProxy.h"
 #include "velmo/http/EnvironmentHttpProxy.h"
 #include "velmo/http/LibproxyHttpProxy.h"
@@ -178,6 +179,31 @@ TEST(LibproxyHttpProxyTest, AnswersBecomeAddressesOrFailures) {
   EXPECT_TRUE(failed);
   EXPECT_EQ(LibproxyHttpProxy::FromLibproxyAnswer(nullptr, &failed), "");
   EXPECT_TRUE(failed);
+}
+
+// An answer libproxy gives that names no usable proxy (here a setting of
+// "http://", a proxy without a host) turns the proxy direct for the rest of
+// its life: a mended setting is not asked again, only a new proxy asks. A
+// direct answer is an answer, not a failure, and switches nothing.
+TEST(LibproxyHttpProxyTest, AFailedDiscoveryTurnsItDirectForGood) {
+  test::ScopedEnv env;
+  for (const char* name : {"HTTP_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    env.Set(name, nullptr);
+  }
+  env.Set("PX_CONFIG_ORDER", "config_envvar");  // the environment alone, not the desktop's
+  const char* const good = "http://proxy.example:3128/";
+  struct Step {
+    const char* setting;  // http_proxy, null for none
+    const char* answer;
+  };
+  LibproxyHttpProxy proxy;
+  for (const Step& step :
+       {Step{nullptr, ""}, Step{good, "proxy.example:3128"}, Step{"http://", ""}, Step{good, ""}}) {
+    env.Set("http_proxy", step.setting);
+    EXPECT_EQ(proxy.GetProxyForUrl("http://node.example/x"), step.answer) << step.answer;
+  }
+  EXPECT_TRUE(proxy.failed());
+  EXPECT_EQ(LibproxyHttpProxy().GetProxyForUrl("http://node.example/x"), "proxy.example:3128");
 }
 
 }  // namespace

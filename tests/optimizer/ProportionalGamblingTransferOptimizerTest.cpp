@@ -428,7 +428,14 @@ TEST(TransferOptimizerTest, ChecksumFailureTurnsTheSuccessIntoAFailure) {
 }
 
 TEST(TransferOptimizerTest, SamplingDrawsTrialsPerNodeBoundedByMaxTrials) {
-  for (const std::uint32_t n : {2u, 3u, 14u, 15u, 40u}) {
+  struct Case {
+    std::uint32_t n;
+    std::uint64_t trials;
+  };
+  // 50 per node, at most 10000 samples (n per trial), never fewer than 10:
+  // past 10000 nodes the draw still samples rather than go by weight alone.
+  for (const auto [n, trials] : {Case{2, 100}, Case{3, 150}, Case{14, 700}, Case{15, 666},
+                                 Case{40, 250}, Case{2000, 10}, Case{20000, 10}}) {
     std::atomic<std::uint64_t> draws{0};
     ProportionalGamblingTransferOptimizer optimizer(Settings(),
                                                     std::make_unique<CountingEngine>(n, &draws));
@@ -440,7 +447,6 @@ TEST(TransferOptimizerTest, SamplingDrawsTrialsPerNodeBoundedByMaxTrials) {
     draws = 0;
     auto params = Params(nodes);
     optimizer.GetNode(params);
-    const std::uint64_t trials = std::min(10000u / n, 50u * n);
     // Each node draws a pair of uniforms per two samples; then one double and
     // one index for the draw (the index may be redrawn, very rarely).
     const std::uint64_t expected = n * (trials + trials % 2) + 2;

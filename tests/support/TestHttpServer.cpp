@@ -442,6 +442,7 @@ void TestHttpServer::Serve(int fd, int connection) {
       if (name == "range") request.range = value;
       if (name == "content-type") request.contentType = value;
       if (name == "user-agent") request.userAgent = value;
+      if (name == "accept-encoding") request.acceptEncoding = value;
       if (name == "connection" && Lower(value) == "close") closeAfter = true;
       if (name == "content-length") {
         try {

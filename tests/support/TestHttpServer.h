@@ -36,6 +36,7 @@ class TestHttpServer {
     std::string range;  // the Range header's value, empty when absent
     std::string contentType;
     std::string userAgent;
+    std::string acceptEncoding;  // the Accept-Encoding header's value, empty when absent
     std::string body;
     int connection = 0;  // 1-based number of the TCP connection it came on
   };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "support/TestHttpServer.h"
 #include "velmo/http/CurlHttpRequestFactory.h"
@@ -142,6 +143,33 @@ TEST_F(JsonHttpAnalyticsSenderTest, ARefusedConnectionIsRetried) {
       EXPECT_EQ(recorder.Results(), std::vector<WorkResult>{WorkResult::RetryableError});
     }
   }
+}
+
+// Notes the thread that asks for each request.
+class ThreadNotingRequests : public CurlHttpRequestFactory {
+ public:
+  using CurlHttpRequestFactory::CurlHttpRequestFactory;
+  std::shared_ptr<HttpRequest> NewRequest(const HttpRequestParams& params,
+                                          const std::string& proxy) override {
+    thread_ = std::this_thread::get_id();  // read once the manager has joined its threads
+    return CurlHttpRequestFactory::NewRequest(params, proxy);
+  }
+  std::thread::id thread_;
+};
+
+// Submit only queues a record: the post is made on a thread of the sender's
+// own, never inline on the thread that submits (a transfer's, under its lock).
+TEST_F(JsonHttpAnalyticsSenderTest, PostsAreMadeOnTheSendersThreads) {
+  ThreadNotingRequests requests(proxies_);
+  {
+    JsonHttpAnalyticsManager manager(&requests, sessions_.Create(), 5, 10, 0, Endpoints(), 2);
+    const auto event = manager.CreateEvent(1);
+    SimpleEventAnalyticsRequest("partner", "pkg", "1.0", "numStarts").Write(event->GetTree());
+    manager.Submit(event);
+  }
+  EXPECT_EQ(server_.RequestCount("/events"), 1);
+  EXPECT_NE(requests.thread_, std::thread::id());
+  EXPECT_NE(requests.thread_, std::this_thread::get_id());
 }
 
 TEST_F(JsonHttpAnalyticsSenderTest, AnEmptyEndpointSendsNothing) {

@@ -31,10 +31,16 @@ struct EngineSettings {
   std::string logsFolder = "Orvanta/Pellaris/logs";
   std::int32_t logMask = -9;  // every work-log level but the one of value 8
   std::uint32_t manifestRetryCount = 4;
-  std::int32_t manifestConnectTimeout = 10;     // seconds
-  std::int32_t manifestTimeout = 30;            // seconds
-  std::uint32_t chunkRetryCount = 4;            // floor; the limit is max(this, nodes - 1)
-  std::uint32_t requestRetryCount = 4;          // floor; the limit is max(this, nodes - 1)
+  std::int32_t manifestConnectTimeout = 10;  // seconds
+  std::int32_t manifestTimeout = 30;         // seconds
+  // The retries of one chunk's fetch (wrong bytes) and of one request
+  // (failed requests): each limit is max(floor, min(nodes - 1, maxNodeRetries)),
+  // so every node of a short list gets its turn while a list of thousands
+  // cannot keep one chunk going for thousands of requests before the
+  // transfer hears of the failure.
+  std::uint32_t chunkRetryCount = 4;            // floor
+  std::uint32_t requestRetryCount = 4;          // floor
+  std::uint32_t maxNodeRetries = 16;            // most retries the node count adds
   std::int32_t minConnectTimeout = 3;           // seconds
   std::int32_t maxConnectTimeout = 15;          // seconds
   std::int32_t exploreConnectTimeout = 2;       // seconds
@@ -58,8 +64,13 @@ struct EngineSettings {
   std::int32_t analyticsTimeout = 10;           // seconds
   std::uint32_t analyticsRetryCount = 1;
   std::int32_t periodicEventInterval = 300;  // seconds of active time
+  // The optimizer's sampling trials for a draw among n nodes:
+  // max(minTrials, min(maxTrials / n, trialsPerNode * n)). maxTrials bounds
+  // the samples (n per trial) of a long list; minTrials keeps a very long one
+  // sampled at all rather than drawn by weight alone.
   std::uint32_t trialsPerNode = 50;
   std::uint32_t maxTrials = 10000;
+  std::uint32_t minTrials = 10;
   double statisticsSmoothingFactor = 0.3;  // weight of a new sample
   // Received chunks wait in memory until they are verified. A chunk of up to
   // chunkBufferSize bytes is held whole; a larger one is staged in pieces of

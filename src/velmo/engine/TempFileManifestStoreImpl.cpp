@@ -132,9 +132,11 @@ void TempFileManifestStoreImpl::Put(std::istream& stream, const std::string& key
   const std::string relative = RelativePath(key);
   const std::string scratchRelative =
       JoinPath(folder_, "." + FileName(key) + "." + UniqueSuffix() + ".tmp");
-  CreatePrivateFolders(temp, folder_);
   std::shared_ptr<SharedFile> scratch;
   try {
+    // A folder that cannot be made, is not the user's alone or refuses a new
+    // file: in every case no document can be created there.
+    CreatePrivateFolders(temp, folder_);
     scratch = files_->OpenFile(temp, scratchRelative, FileOpenMode::CreateNew, 0,
                                std::numeric_limits<std::uint64_t>::max());
   } catch (const std::exception& e) {

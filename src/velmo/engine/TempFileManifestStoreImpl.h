@@ -33,8 +33,10 @@ class TempFileManifestStoreImpl : public ManifestStoreImpl {
   // ManifestParseException when the file is larger than kMaxDocumentSize.
   void Fetch(const std::string& key, std::ostream& stream) override;
   // Writes `stream`'s text to a new file for the key; an existing file is
-  // left untouched (ManifestLocatorException). ManifestStreamException when
-  // writing fails.
+  // left untouched (ManifestLocatorException). ManifestLocatorException too
+  // when the folder cannot hold a new file (it cannot be made, is not the
+  // user's alone, or refuses the file); ManifestStreamException when writing
+  // fails.
   //
   // The text goes to a temporary file in the same folder, which is synced and
   // then linked under the key's name (link, unlike rename, never replaces an

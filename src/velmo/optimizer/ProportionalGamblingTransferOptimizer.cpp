@@ -176,7 +176,10 @@ std::vector<double> ProportionalGamblingTransferOptimizer::WinProbabilities(
     const std::vector<std::shared_ptr<ExponentialNormalNodeStatistics>>& statistics,
     const std::vector<std::uint32_t>& inFlight) {
   const auto n = static_cast<std::uint32_t>(nodes.size());
-  const std::uint32_t trials = std::min(settings_.maxTrials / n, settings_.trialsPerNode * n);
+  // maxTrials / n reaches 0 past maxTrials nodes; the floor keeps such a list
+  // sampled, so a fast node still stands out from its weight.
+  const std::uint32_t trials =
+      std::max(settings_.minTrials, std::min(settings_.maxTrials / n, settings_.trialsPerNode * n));
 
   std::vector<BoxMullerNormal> distributions;
   distributions.reserve(n);

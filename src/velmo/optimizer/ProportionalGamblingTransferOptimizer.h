@@ -35,8 +35,9 @@ namespace velmo {
 //
 // The draw: each node's chance of being the fastest for one more request is
 // estimated by sampling a normal model of its throughput divided by its
-// requests in flight plus one, a bounded number of times; weighted by the
-// node's weight, a node is drawn in proportion.
+// requests in flight plus one, a bounded number of times (at least
+// minTrials, however long the list); weighted by the node's weight, a node is
+// drawn in proportion.
 //
 // Threads: as TransferOptimizer; engine_, the clock, the in-flight counts and
 // the leases are used only under mutex_. The store of statistics has its own

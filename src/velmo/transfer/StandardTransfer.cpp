@@ -178,7 +178,7 @@ void StandardTransfer::CreateWorkflow() {
 void StandardTransfer::ResetData() {
   workInterface_->Deactivate();
   data_ = std::make_shared<StandardTransferData>(data_->CopyParams(), data_->behavior,
-                                                 data_->status->GetState());
+                                                 data_->status->GetState(), data_->createdFiles);
   workInterface_ = std::make_shared<StandardTransferWorkInterface>(this, mutex_, data_);
 }
 
@@ -377,16 +377,17 @@ TransferStatus StandardTransfer::Cancel(Lock& lock, bool deleteFiles) {
   const bool cleanlySuspended = data_->status->GetState() == TransferState::Suspended &&
                                 data_->status->GetError() == TransferError::None;
   if (deleteFiles && !cleanlySuspended) {
-    data_->filesDeleted = true;
+    CreatedFiles& files = *data_->createdFiles;
+    files.deleted = true;
     const std::string folder = data_->CopyParams().destPath;
-    for (const std::string& path : data_->createdFiles) {
+    for (const std::string& path : files.paths) {
       try {
         data_->behavior.sharedFileFactory->RemoveFile(folder, path);
       } catch (const std::exception&) {
         // A file that cannot be removed stays; the cancellation goes on.
       }
     }
-    data_->createdFiles.clear();
+    files.paths.clear();
   }
   if (IsFinal()) return Snapshot();
   StateChange change = SetFinalState(TransferState::Canceled);
@@ -580,15 +581,7 @@ void StandardTransfer::OnWorkflowRetryableError(Lock& lock,
 }
 
 void StandardTransfer::RegisterFile(Lock& /*lock*/, const std::string& relativePath) {
-  if (data_->filesDeleted) {
-    try {
-      data_->behavior.sharedFileFactory->RemoveFile(data_->CopyParams().destPath, relativePath);
-    } catch (const std::exception&) {
-      // Left behind; nothing else can be done for it here.
-    }
-    return;
-  }
-  data_->createdFiles.insert(relativePath);
+  data_->RegisterFile(relativePath);
 }
 
 }  // namespace velmo

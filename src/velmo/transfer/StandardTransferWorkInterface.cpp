@@ -60,6 +60,11 @@ void StandardTransferWorkInterface::RegisterFile(const std::string& relativePath
   std::unique_lock<std::recursive_mutex> lock(*mutex_);
   if (active_) {
     transfer_->RegisterFile(lock, relativePath);
+  } else {
+    // A file work of a tree a suspension discarded, let go of after the
+    // switch-off: the later incarnations share the record, and a cancellation
+    // with deletion must find the file there (or, once it ran, it goes now).
+    data_->RegisterFile(relativePath);
   }
 }
 

@@ -16,7 +16,9 @@ class StandardTransfer;
 
 // The face one incarnation of a transfer shows its works. The transfer
 // switches it off when it discards the incarnation (suspension, destruction);
-// from then on the callbacks of the old tree reach nothing.
+// from then on the callbacks of the old tree reach nothing, and a file it
+// registers only goes into the record of created files, which the transfer's
+// later incarnations share.
 //
 // Threads: the callbacks run on work-manager threads. Each takes the
 // transfer's lock (shared with the transfer, so a callback can never outlive

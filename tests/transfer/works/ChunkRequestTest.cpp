@@ -271,6 +271,11 @@ class ChunkRequestTest : public ::testing::Test {
       nodes_.back()->SetBody(kPath, body_);
       hosts.push_back(nodes_.back()->Host());
     }
+    UseNodeList(hosts);
+  }
+
+  // The node list names these hosts, in order (one host may appear often).
+  void UseNodeList(const std::vector<std::string>& hosts) {
     std::istringstream xml(test::NodeListXml(hosts));
     boost::property_tree::ptree tree;
     ReadXmlManifest(xml, tree);
@@ -494,6 +499,32 @@ TEST_F(ChunkRequestTest, WhenEveryNodeSendsWrongBytesTheChunkFailsAfterOneRound)
   EXPECT_EQ(checksum->ToTransferError(), TransferError::ChecksumMismatch);
   EXPECT_EQ(Disk(), std::string(kChunk, '\0'));
 }
+
+// A list of 20,000 nodes, every one at a server that fails every request (or,
+// with the parameter, sends wrong bytes every time): the chunk is reported
+// once the retries the node count adds reach their cap (16 by default), not
+// after a request to every node, whichever budget runs out.
+class LongNodeListTest : public ChunkRequestTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LongNodeListTest, RetriesStopAtTheCap) {
+  MakeNodes(1);
+  UseNodeList(std::vector<std::string>(20000, nodes_[0]->Host()));
+  const bool wrongBytes = GetParam();
+  if (wrongBytes) {
+    nodes_[0]->SetCorrupt(kPath, 3);
+  } else {
+    nodes_[0]->SetStatuses(kPath, std::vector<int>(100, 503));
+  }
+  Start(0, 0);
+  ASSERT_TRUE(outcome_.WaitEnd());
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(outcome_.Suspensions(), 1);
+  EXPECT_EQ(Requests(0), 17);
+  EXPECT_EQ(std::dynamic_pointer_cast<ChecksumStatusData>(outcome_.Failure().data) != nullptr,
+            wrongBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(FailedRequestsOrWrongBytes, LongNodeListTest, ::testing::Bool());
 
 // ---------------------------------------------------------------------------
 // Cancelled requests

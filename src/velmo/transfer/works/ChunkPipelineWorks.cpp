@@ -16,11 +16,14 @@
 namespace velmo {
 namespace {
 
-// Retries are bounded by the settings, but every node gets its turn.
+// Retries are bounded by the settings, but every node gets its turn, up to
+// maxNodeRetries of them: past that a chunk that fails everywhere is reported
+// (and the transfer hears of it) rather than tried on every node of a long list.
 std::uint32_t RetriesFor(TransferWorkInterface& workInterface, std::uint32_t setting) {
   const auto nodeList = workInterface.GetNodeList();
   const std::size_t nodes = nodeList ? nodeList->GetNodes().size() : 0;
-  const std::uint32_t perNode = nodes > 0 ? static_cast<std::uint32_t>(nodes - 1) : 0;
+  const std::size_t cap = workInterface.GetBehavior().settings.maxNodeRetries;
+  const auto perNode = static_cast<std::uint32_t>(nodes > 0 ? std::min(nodes - 1, cap) : 0);
   return std::max(perNode, setting);
 }
 
