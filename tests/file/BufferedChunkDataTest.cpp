@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/FailingSharedFileFactory.h"
 #include "support/TempDir.h"
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/ChunkBufferPool.h"
@@ -104,6 +105,16 @@ TEST_F(BufferedChunkDataTest, ALargerChunkIsStagedAndReachesTheFileOnlyOnCommit)
   chunk->Rewind();
   chunk.reset();
   EXPECT_EQ(Disk().substr(10, 80), bytes);
+
+  // A file that cannot copy within the kernel takes the staged bytes through
+  // the buffer.
+  auto plain = std::make_shared<test::FailingSharedFileFactory>(files_, ~std::uint64_t{0});
+  file_ = plain->OpenFile(dir_.path(), "f.bin", FileOpenMode::OpenExisting, 0, 99);
+  chunk = Chunk(10, 89, 16);
+  chunk->Write(other.data(), 80);
+  chunk->Commit();
+  EXPECT_EQ(Disk().substr(10, 80), other);
+
   chunk = Chunk(10, 89, 16);
   chunk->Write(other.data(), 5);
   EXPECT_FALSE(chunk->Staged());

@@ -83,7 +83,12 @@ void BufferedChunkData::Commit() {
   } forget{*this};
   const std::uint64_t size = position_ - pieceStart_;
   if (size != 0) file_->WriteAt(pieceStart_, buffer_.Data(), static_cast<std::size_t>(size));
-  // The staged bytes, through the buffer, now that its own bytes are written.
+  // The staged bytes: within the kernel where the file can, else through
+  // the buffer, now that its own bytes are written.
+  if (!staging_ ||
+      file_->CopyFrom(staging_->Descriptor(), 0, LowerBound(), pieceStart_ - LowerBound())) {
+    return;
+  }
   for (std::uint64_t at = LowerBound(); at < pieceStart_;) {
     const auto n =
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.Size(), pieceStart_ - at));

@@ -190,6 +190,28 @@ void PosixSharedFile::WriteAt(std::uint64_t offset, const void* data, std::size_
   }
 }
 
+bool PosixSharedFile::CopyFrom(int sourceFd, std::uint64_t sourceOffset, std::uint64_t offset,
+                               std::uint64_t size) {
+  CheckRange(offset, static_cast<std::size_t>(size));
+  auto from = static_cast<off_t>(sourceOffset);
+  auto to = static_cast<off_t>(offset);
+  for (std::uint64_t done = 0; done < size;) {
+    const ssize_t copied =
+        ::copy_file_range(sourceFd, &from, fd_, &to, static_cast<std::size_t>(size - done), 0);
+    if (copied < 0 && errno == EINTR) continue;
+    // Not between these files (another file system, an old kernel): the
+    // caller copies through memory instead, from the start.
+    if (copied < 0 && done == 0 &&
+        (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+      return false;
+    }
+    if (copied < 0) ThrowFileError(errno);
+    if (copied == 0) ThrowFileError(EIO);  // the source is shorter than it should be
+    done += static_cast<std::uint64_t>(copied);
+  }
+  return true;
+}
+
 std::size_t PosixSharedFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
   CheckRange(offset, size);
   char* p = static_cast<char*>(data);

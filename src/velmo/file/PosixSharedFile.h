@@ -34,6 +34,8 @@ class PosixSharedFile : public SharedFile {
   bool DenyExecute() override;
   void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;
   std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) override;
+  bool CopyFrom(int sourceFd, std::uint64_t sourceOffset, std::uint64_t offset,
+                std::uint64_t size) override;
   bool Sync() override;
   std::shared_ptr<MemoryMappedFileData> Map() override;
   std::shared_ptr<MemoryMappedFileData> Map(std::uint64_t first, std::uint64_t last) override;

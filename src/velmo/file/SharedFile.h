@@ -28,6 +28,15 @@ class SharedFile : public BoundedFileData {
   // Writes all `size` bytes at `offset`, which must lie inside the bounds, or
   // throws a FileException.
   virtual void WriteAt(std::uint64_t offset, const void* data, std::size_t size) = 0;
+  // Copies `size` bytes at `sourceOffset` of the open file `sourceFd` to
+  // `offset` (inside the bounds) within the kernel, without passing them
+  // through user memory. False, with nothing written, when this file cannot
+  // (the caller then copies through a buffer with WriteAt); a FileException
+  // when a copy that began fails.
+  virtual bool CopyFrom(int /*sourceFd*/, std::uint64_t /*sourceOffset*/, std::uint64_t /*offset*/,
+                        std::uint64_t /*size*/) {
+    return false;
+  }
   // Reads up to `size` bytes at `offset` (inside the bounds); returns the
   // count read, less than `size` only at the end of the file.
   virtual std::size_t ReadAt(std::uint64_t offset, void* data, std::size_t size) = 0;

@@ -26,6 +26,8 @@ class StagingFile {
   // Exactly `size` bytes at `offset`, or a FileException (also for a file
   // shorter than that).
   void ReadAt(std::uint64_t offset, void* data, std::size_t size);
+  // For copies within the kernel (SharedFile::CopyFrom).
+  int Descriptor() const { return fd_; }
 
  private:
   int fd_ = -1;
