@@ -81,7 +81,8 @@ bool TailRequestChunkWork::RequestStraggler() {
   TransferSharedMapData& target = *straggler.chunk;
   const std::shared_ptr<SharedFile> file = straggler.file;
   // However this ends, the tracker learns that the chunk's second request is
-  // over, so that the chunk can be taken again and is not left half-known.
+  // over, so that the chunk leaves the flight once its first request has
+  // ended too, instead of being left half-known.
   std::shared_ptr<HttpRequest> request;
   struct Ended {
     TailRequestTracker& tracker;
