@@ -235,6 +235,16 @@ class RequestOrderingTest : public ::testing::Test {
     return Race{*first, *second};
   }
 
+  // A two-chunk package, its first chunk served, its last chunk's two
+  // requests waiting.
+  void StartRace(Race& race) {
+    SetPackage(kChunk, 2);
+    ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
+    const std::optional<Race> found = AwaitRace();
+    ASSERT_TRUE(found.has_value());
+    race = *found;
+  }
+
   std::string PublishedChunk() const { return Published().substr(kChunk, kChunk); }
 
   test::TempDir temp_;
@@ -252,13 +262,11 @@ class RequestOrderingTest : public ::testing::Test {
 // A copy of other bytes that loses the race.
 
 TEST_F(RequestOrderingTest, OtherBytesOfTheLosingFirstRequestNeverReachTheFile) {
-  SetPackage(kChunk, 2);
-  ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
-  const std::optional<Race> race = AwaitRace();
-  ASSERT_TRUE(race.has_value());
+  Race race;
+  ASSERT_NO_FATAL_FAILURE(StartRace(race));
   const std::string other = OtherBytes(PublishedChunk(), 1);
-  TestHttpServer& loser = Node(race->first);
-  const int lost = race->first.request.id;
+  TestHttpServer& loser = Node(race.first);
+  const int lost = race.first.request.id;
 
   // Most of the chunk in other bytes, more than its buffer holds; then the
   // first request waits.
@@ -269,7 +277,7 @@ TEST_F(RequestOrderingTest, OtherBytesOfTheLosingFirstRequestNeverReachTheFile) 
       << "bytes of an unchecked copy are in the file";
 
   // The second request brings the published chunk and wins.
-  ASSERT_TRUE(AnswerInFull(race->second, Published()));
+  ASSERT_TRUE(AnswerInFull(race.second, Published()));
   ASSERT_TRUE(WaitStatus([&](const TransferStatus& s) {
     return s.completedBytes == package_.TotalSize() || Ended(s);
   }));
@@ -285,21 +293,19 @@ TEST_F(RequestOrderingTest, OtherBytesOfTheLosingFirstRequestNeverReachTheFile) 
 
 TEST_F(RequestOrderingTest,
        OtherBytesOfASecondRequestStillRunningAfterTheFirstFailedNeverReachTheFile) {
-  SetPackage(kChunk, 2);
-  ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
-  const std::optional<Race> race = AwaitRace();
-  ASSERT_TRUE(race.has_value());
+  Race race;
+  ASSERT_NO_FATAL_FAILURE(StartRace(race));
   const std::string other = OtherBytes(PublishedChunk(), 2);
-  TestHttpServer& loser = Node(race->second);
-  const int lost = race->second.request.id;
+  TestHttpServer& loser = Node(race.second);
+  const int lost = race.second.request.id;
 
   // The second request gets a buffer and a half of other bytes and waits;
   // the first one breaks off.
   ASSERT_TRUE(loser.SendHeaders(lost));
   ASSERT_TRUE(loser.SendBytes(lost, other.substr(0, kBuffer + kBuffer / 2)));
-  ASSERT_TRUE(Node(race->first).SendHeaders(race->first.request.id));
-  ASSERT_TRUE(Node(race->first).SendBody(race->first.request.id, 0, kBuffer / 4));
-  ASSERT_TRUE(Node(race->first).Close(race->first.request.id));
+  ASSERT_TRUE(Node(race.first).SendHeaders(race.first.request.id));
+  ASSERT_TRUE(Node(race.first).SendBody(race.first.request.id, 0, kBuffer / 4));
+  ASSERT_TRUE(Node(race.first).Close(race.first.request.id));
 
   // The chunk is requested again; that copy is the published one and wins.
   const std::optional<Arrival> retry = NextRequest();
@@ -321,22 +327,20 @@ TEST_F(RequestOrderingTest,
 // ---------------------------------------------------------------------------
 
 TEST_F(RequestOrderingTest, BothCopiesOfOtherBytesFailTheTransferWithNoneOfThemInTheFile) {
-  SetPackage(kChunk, 2);
-  ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
-  const std::optional<Race> race = AwaitRace();
-  ASSERT_TRUE(race.has_value());
+  Race race;
+  ASSERT_NO_FATAL_FAILURE(StartRace(race));
   const std::string chunk = PublishedChunk();
   const std::string firstCopy = OtherBytes(chunk, 3);
-  TestHttpServer& first = Node(race->first);
-  const int firstId = race->first.request.id;
+  TestHttpServer& first = Node(race.first);
+  const int firstId = race.first.request.id;
 
   ASSERT_TRUE(first.SendHeaders(firstId));
   ASSERT_TRUE(first.SendBytes(firstId, firstCopy.substr(0, kMost)));
   ASSERT_TRUE(WaitReceived(kChunk + kMost)) << "the engine never took the bytes in";
   EXPECT_EQ(UnverifiedBytes(FileNow(), Published()), 0u)
       << "bytes of an unchecked copy are in the file";
-  ASSERT_TRUE(Node(race->second).SendHeaders(race->second.request.id));
-  ASSERT_TRUE(Node(race->second).SendBytes(race->second.request.id, OtherBytes(chunk, 4)));
+  ASSERT_TRUE(Node(race.second).SendHeaders(race.second.request.id));
+  ASSERT_TRUE(Node(race.second).SendBytes(race.second.request.id, OtherBytes(chunk, 4)));
   first.SendBytes(firstId, firstCopy.substr(kMost));
 
   // Every later request gets other bytes as well, until the engine gives up.
@@ -358,18 +362,16 @@ TEST_F(RequestOrderingTest, BothCopiesOfOtherBytesFailTheTransferWithNoneOfThemI
 }
 
 TEST_F(RequestOrderingTest, AFirstRequestFailingWhileTheSecondRunsLeavesItToWinWithoutAThirdCopy) {
-  SetPackage(kChunk, 2);
-  ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
-  const std::optional<Race> race = AwaitRace();
-  ASSERT_TRUE(race.has_value());
-  TestHttpServer& winner = Node(race->second);
-  const int won = race->second.request.id;
+  Race race;
+  ASSERT_NO_FATAL_FAILURE(StartRace(race));
+  TestHttpServer& winner = Node(race.second);
+  const int won = race.second.request.id;
 
   ASSERT_TRUE(winner.SendHeaders(won));
   ASSERT_TRUE(winner.SendBody(won, 0, kBuffer));
-  ASSERT_TRUE(Node(race->first).SendHeaders(race->first.request.id));
-  ASSERT_TRUE(Node(race->first).SendBody(race->first.request.id, 0, kBuffer / 4));
-  ASSERT_TRUE(Node(race->first).Close(race->first.request.id));
+  ASSERT_TRUE(Node(race.first).SendHeaders(race.first.request.id));
+  ASSERT_TRUE(Node(race.first).SendBody(race.first.request.id, 0, kBuffer / 4));
+  ASSERT_TRUE(Node(race.first).Close(race.first.request.id));
 
   // What the engine starts for the chunk now, all of it held: the failed
   // request may be repeated, but not beside two copies still running. The

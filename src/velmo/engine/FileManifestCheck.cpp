@@ -1,11 +1,10 @@
 #include "velmo/engine/FileManifestCheck.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "velmo/file/RangeChecksum.h"
 #include "velmo/file/Sha256Hasher.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
@@ -39,7 +38,7 @@ void CheckFileAgainstManifest(SharedFileFactory& files, const std::string& folde
           TransferError::ChecksumMismatch,
           path + ": " + std::to_string(actualSize) + " bytes, expected " + std::to_string(size));
     }
-    std::vector<unsigned char> buffer(static_cast<std::size_t>(
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(
         std::min<std::uint64_t>(kPieceSize, std::max<std::uint64_t>(chunkSize, 1))));
     Sha256Hasher sha;
     const std::uint32_t count = manifest.GetChunkCount();
@@ -47,20 +46,12 @@ void CheckFileAgainstManifest(SharedFileFactory& files, const std::string& folde
       const std::uint64_t lower = chunk * chunkSize;
       const std::uint64_t length = std::min(chunkSize, size - lower);
       const bool strong = chunk < sha256s.size();
-      std::uint32_t crc = 0;
       sha.Reset();
-      bool whole = true;
-      for (std::uint64_t done = 0; done < length && whole;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-        const std::size_t got = file->ReadAt(lower + done, buffer.data(), want);
-        crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, buffer.data(), got));
-        if (strong) sha.Update(buffer.data(), got);
-        whole = got == want;  // shorter: the file shrank while being read
-        done += got;
-      }
+      // A file that shrank while being read cannot match.
+      const RangeChecksum read = ReadRangeChecksum(*file, lower, lower + length - 1, buffer.data(),
+                                                   buffer.size(), strong ? &sha : nullptr);
       // A chunk the manifest gives no checksum for cannot be vouched for.
-      const bool crcGood = whole && chunk < checksums.size() && crc == checksums[chunk];
+      const bool crcGood = read.whole && chunk < checksums.size() && read.crc32 == checksums[chunk];
       if (!crcGood || (strong && sha.Digest() != sha256s[chunk])) {
         throw FileCheckError(TransferError::ChecksumMismatch,
                              path + ": bytes " + std::to_string(lower) + "-" +

@@ -3,7 +3,6 @@
 // match; what an earlier run left in a file is read back with pread (faster
 // here than mapping it: no page faults, chunks checked on every pool thread
 // at once); a file this run created from empty is not read at all.
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <mutex>
@@ -12,6 +11,7 @@
 #include "velmo/file/BufferedChunkData.h"
 #include "velmo/file/ChunkBufferPool.h"
 #include "velmo/file/FileException.h"
+#include "velmo/file/RangeChecksum.h"
 #include "velmo/file/Sha256Hasher.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/manifest/NodeListManifest.h"
@@ -40,17 +40,9 @@ std::uint32_t ReadChecksum(TransferSharedMapData& chunk, const TransferBehavior&
   const std::shared_ptr<SharedFile> file = chunk.fileData->file;
   if (!file) throw FileInvalidMapException();
   ChunkBuffer buffer = AcquireChunkBuffer(behavior, chunk.Size());
-  std::uint32_t crc = 0;
-  for (std::uint64_t at = chunk.lowerBound; at <= chunk.upperBound;) {
-    const std::size_t n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.Size(), chunk.upperBound - at + 1));
-    const std::size_t got = file->ReadAt(at, buffer.Data(), n);
-    crc = static_cast<std::uint32_t>(libdeflate_crc32(crc, buffer.Data(), got));
-    if (sha) sha->Update(buffer.Data(), got);
-    if (got < n) break;  // the file is shorter: the checksum cannot match
-    at += n;
-  }
-  return crc;
+  return ReadRangeChecksum(*file, chunk.lowerBound, chunk.upperBound, buffer.Data(), buffer.Size(),
+                           sha)
+      .crc32;
 }
 
 void DescribeChunk(boost::property_tree::ptree& out, const char* name, const TransferWork& work,
