@@ -59,6 +59,17 @@ TYPED_TEST(SharedFileContractTest, AllocatesOnlyEmptyFilesAndCreatesParents) {
   auto bounded = this->Open("small", FileOpenMode::OpenOrCreate, 0, 99);
   EXPECT_THROW(bounded->Allocate(101), FileOutOfBoundsException);
   EXPECT_EQ(bounded->GetSize(), 0u);
+
+  // A file with content takes another size and keeps the bytes below both.
+  file->WriteAt(9990, "0123456789", 10);
+  for (const std::uint64_t size : {9995u, 20000u}) {
+    ASSERT_TRUE(file->Resize(size));
+    EXPECT_EQ(file->GetSize(), size);
+    char bytes[5] = {};
+    EXPECT_EQ(file->ReadAt(9990, bytes, 5), 5u);
+    EXPECT_EQ(std::string(bytes, 5), "01234");
+  }
+  EXPECT_THROW(bounded->Resize(101), FileOutOfBoundsException);
 }
 
 TYPED_TEST(SharedFileContractTest, OpenModesAndPathRules) {

@@ -44,6 +44,10 @@ class FailingSharedFile : public SharedFile {
     if (Fail("Allocate")) ThrowFileError(ENOSPC);
     return real_->Allocate(size);
   }
+  bool Resize(std::uint64_t size) override {
+    if (Fail("Resize")) ThrowFileError(ENOSPC);
+    return real_->Resize(size);
+  }
   bool AllowExecute() override { return !Fail("AllowExecute") && real_->AllowExecute(); }
   bool DenyExecute() override { return !Fail("DenyExecute") && real_->DenyExecute(); }
   void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override {
@@ -54,6 +58,7 @@ class FailingSharedFile : public SharedFile {
     if (Fail("ReadAt")) ThrowFileError(EIO);
     return real_->ReadAt(offset, data, size);
   }
+  std::optional<FileIdentity> Identity() override { return real_->Identity(); }
   bool Sync() override { return !Fail("Sync") && real_->Sync(); }
   std::shared_ptr<MemoryMappedFileData> Map() override {
     if (Fail("Map")) throw FileInvalidMapException(ENOMEM);

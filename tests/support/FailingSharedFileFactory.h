@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/FailAtStep.h"
+#include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
 
 namespace velmo::test {
@@ -36,6 +37,10 @@ class FailingSharedFileFactory : public SharedFileFactory,
                                        std::uint64_t last) override;
   bool RemoveFile(const std::string& folder, const std::string& relativePath) override;
   bool IsExecutable(const std::string& folder, const std::string& relativePath) override;
+  std::optional<FileIdentity> PathIdentity(const std::string& folder,
+                                           const std::string& relativePath) override {
+    return real_.PathIdentity(folder, relativePath);
+  }
 
   const FailAtStep& Steps() const { return steps_; }
   // What the injected failure was ("WriteAt data/a.bin"), empty before it.

@@ -44,6 +44,9 @@ std::string DescribeFileException(const FileException& exception) {
   if (exception.SystemError() != 0) {
     return std::system_category().message(exception.SystemError());
   }
+  if (dynamic_cast<const FileReplacedException*>(&exception)) {
+    return "the path no longer names the file written (deleted, moved or replaced)";
+  }
   if (dynamic_cast<const FileBadPathException*>(&exception)) return "not a valid path";
   if (dynamic_cast<const FileInaccessibleException*>(&exception)) return "access denied";
   if (dynamic_cast<const FileInsufficientSpaceException*>(&exception)) return "no space left";

@@ -26,6 +26,14 @@ class FileBadPathException : public FileException {
   const char* what() const noexcept override { return "FileBadPathException"; }
 };
 
+// The path no longer names the file written to it: deleted, moved, or
+// replaced by another file, a folder or a link while the transfer ran.
+class FileReplacedException : public FileBadPathException {
+ public:
+  using FileBadPathException::FileBadPathException;
+  const char* what() const noexcept override { return "FileReplacedException"; }
+};
+
 // The system refused access (permissions, read-only file system).
 class FileInaccessibleException : public FileException {
  public:

@@ -145,6 +145,34 @@ bool PosixSharedFile::Allocate(std::uint64_t size) {
   return true;
 }
 
+bool PosixSharedFile::Resize(std::uint64_t size) {
+  if (size > static_cast<std::uint64_t>(INT64_MAX)) throw FileInsufficientSpaceException();
+  if (size > 0) CheckBounds(0, size - 1);
+  const std::uint64_t old = GetSize();
+  if (size < old && ::ftruncate(fd_, static_cast<off_t>(size)) != 0) ThrowFileError(errno);
+  if (size > old) {
+    // As in Allocate: the new blocks are reserved now, so a full disk is
+    // reported here. A failed reservation leaves the old size and content.
+    int error;
+    do {
+      error = ::posix_fallocate(fd_, static_cast<off_t>(old), static_cast<off_t>(size - old));
+    } while (error == EINTR);
+    if (error != 0) {
+      if (::ftruncate(fd_, static_cast<off_t>(old)) != 0) { /* report the first error */
+      }
+      ThrowFileError(error);
+    }
+  }
+  SetPosition(0);
+  return true;
+}
+
+std::optional<FileIdentity> PosixSharedFile::Identity() {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 bool PosixSharedFile::AllowExecute() {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return false;

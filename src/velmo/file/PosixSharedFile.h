@@ -30,6 +30,8 @@ class PosixSharedFile : public SharedFile {
 
   std::uint64_t GetSize() override;
   bool Allocate(std::uint64_t size) override;
+  bool Resize(std::uint64_t size) override;
+  std::optional<FileIdentity> Identity() override;
   bool AllowExecute() override;
   bool DenyExecute() override;
   void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override;

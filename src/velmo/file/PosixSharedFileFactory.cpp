@@ -1,5 +1,6 @@
 #include "velmo/file/PosixSharedFileFactory.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -21,6 +22,21 @@ bool PosixSharedFileFactory::RemoveFile(const std::string& folder,
     return ::unlink(ResolveContainedPath(folder, relativePath).c_str()) == 0;
   } catch (...) {
     return false;
+  }
+}
+
+std::optional<FileIdentity> PosixSharedFileFactory::PathIdentity(const std::string& folder,
+                                                                 const std::string& relativePath) {
+  try {
+    struct stat st {};
+    if (::lstat(ResolveContainedPath(folder, relativePath).c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
+      return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+  } catch (...) {
+    return std::nullopt;
   }
 }
 

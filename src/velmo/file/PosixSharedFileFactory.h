@@ -11,6 +11,8 @@ class PosixSharedFileFactory : public SharedFileFactory {
                                        FileOpenMode mode, std::uint64_t first,
                                        std::uint64_t last) override;
   bool RemoveFile(const std::string& folder, const std::string& relativePath) override;
+  std::optional<FileIdentity> PathIdentity(const std::string& folder,
+                                           const std::string& relativePath) override;
   bool IsExecutable(const std::string& folder, const std::string& relativePath) override;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "velmo/file/FileOpenMode.h"
@@ -9,6 +10,7 @@
 namespace velmo {
 
 class SharedFile;
+struct FileIdentity;
 
 // Opens, removes and classifies files below a folder. Relative paths come from
 // servers and are refused when they would leave the folder.
@@ -23,6 +25,10 @@ class SharedFileFactory {
   virtual bool RemoveFile(const std::string& folder, const std::string& relativePath) = 0;
   // True when the path's extension names a program or script.
   virtual bool IsExecutable(const std::string& folder, const std::string& relativePath) = 0;
+  // The regular file the path names now, not following a link at its end;
+  // empty when it names nothing, or something else than a regular file.
+  virtual std::optional<FileIdentity> PathIdentity(const std::string& folder,
+                                                   const std::string& relativePath) = 0;
 };
 
 }  // namespace velmo

@@ -13,14 +13,14 @@ std::string StandardNodeListManifest::UnusableNodeReason(const std::string& host
                                                          const std::string& path) {
   // "https://" (or "http://") before the host says how to reach the node.
   const HostAddress address = SplitHostScheme(host);
+  if (address.authority.empty()) return "the host is empty";
   // The URI reader would quietly cut the host at some of these and send the
   // request somewhere else than the document says; bytes outside printable
   // ASCII are in no host name (international names are written in their
   // ASCII form).
   for (const char c : address.authority) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@' ||
-        c == '\\') {
+    if (byte <= 0x20 || byte >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') {
       return "the host holds a character no host name has";
     }
   }

@@ -40,8 +40,10 @@ void StandardNodeManifest::Parse(const boost::property_tree::ptree& tree) {
   if (path.back() != '/') {
     path.push_back('/');
   }
-  if (nodeId.empty() || host.empty()) {
-    throw ManifestParseException("node has an empty NodeId or Host");
+  // An empty host is judged with the other unusable hosts by the node list,
+  // which drops that node and keeps the rest.
+  if (nodeId.empty()) {
+    throw ManifestParseException("node has an empty NodeId");
   }
   nodeId_ = std::move(nodeId);
   host_ = std::move(host);

@@ -56,6 +56,20 @@ void StandardTransferWorkInterface::OnWorkflowRetryableError(std::shared_ptr<Wor
   }
 }
 
+void StandardTransferWorkInterface::RecordFileIdentity(const std::string& relativePath,
+                                                       const FileIdentity& identity) {
+  std::lock_guard<std::mutex> lock(identitiesMutex_);
+  identities_[relativePath] = identity;
+}
+
+std::optional<FileIdentity> StandardTransferWorkInterface::RecordedFileIdentity(
+    const std::string& relativePath) {
+  std::lock_guard<std::mutex> lock(identitiesMutex_);
+  const auto found = identities_.find(relativePath);
+  if (found == identities_.end()) return std::nullopt;
+  return found->second;
+}
+
 void StandardTransferWorkInterface::RegisterFile(const std::string& relativePath) {
   std::unique_lock<std::recursive_mutex> lock(*mutex_);
   if (active_) {

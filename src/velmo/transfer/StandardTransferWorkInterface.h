@@ -3,6 +3,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 #include "velmo/transfer/StandardTransferData.h"
 #include "velmo/transfer/TransferWorkInterface.h"
@@ -46,6 +49,8 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
   WorkCompleteCallback* GetInitializeCallback() override { return &initialize_; }
   WorkflowRetryableErrorCallback* GetRetryableErrorCallback() override { return this; }
   void RegisterFile(const std::string& relativePath) override;
+  void RecordFileIdentity(const std::string& relativePath, const FileIdentity& identity) override;
+  std::optional<FileIdentity> RecordedFileIdentity(const std::string& relativePath) override;
   std::shared_ptr<TailRequestTracker> GetTailTracker() override { return tail_; }
 
   void OnWorkflowRetryableError(std::shared_ptr<Workflow> workflow,
@@ -77,7 +82,9 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
   StandardTransfer* const transfer_;
   const std::shared_ptr<std::recursive_mutex> mutex_;
   const std::shared_ptr<StandardTransferData> data_;
-  bool active_ = true;  // guarded by *mutex_
+  bool active_ = true;          // guarded by *mutex_
+  std::mutex identitiesMutex_;  // a leaf lock
+  std::unordered_map<std::string, FileIdentity> identities_;
   InternalCallback workComplete_;
   InternalCallback packageAcquire_;
   InternalCallback nodeListAcquire_;

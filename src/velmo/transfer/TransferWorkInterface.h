@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "velmo/engine/TransferBehavior.h"
 #include "velmo/engine/TransferParams.h"
+#include "velmo/file/SharedFile.h"
 
 namespace velmo {
 
@@ -44,6 +46,13 @@ class TransferWorkInterface {
   virtual WorkflowRetryableErrorCallback* GetRetryableErrorCallback() = 0;
   // A destination file a work created, so that a discarded transfer can remove it.
   virtual void RegisterFile(const std::string& relativePath) = 0;
+  // The file a file work opened for `relativePath` in this incarnation, so
+  // that the end of the transfer can tell it is still there. Any thread.
+  virtual void RecordFileIdentity(const std::string& /*relativePath*/,
+                                  const FileIdentity& /*identity*/) {}
+  virtual std::optional<FileIdentity> RecordedFileIdentity(const std::string& /*relativePath*/) {
+    return std::nullopt;
+  }
   // Which chunks are being requested, for the requests of a download's tail;
   // none (no tail requests) unless the transfer keeps one.
   virtual std::shared_ptr<TailRequestTracker> GetTailTracker() { return nullptr; }

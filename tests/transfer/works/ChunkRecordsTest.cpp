@@ -39,9 +39,12 @@ TEST(ChunkRecordsTest, ChecksumFailureMessageNamesTheChunk) {
   EXPECT_EQ(data.ToTransferError(), TransferError::ChecksumMismatch);
   EXPECT_EQ(data.GetCause(),
             "bin/app bytes 2097152-2499999 from 127.0.0.1: CRC-32 def0, expected abc");
-  // Bytes that kept the CRC-32 but not the SHA-256 say so.
+  // Bytes that kept the CRC-32 but not the SHA-256 say so; the node that sent
+  // them is named as the node list names it.
+  chunk->lastNode = Nodes("/p/")->GetNodes().at(1);
   EXPECT_EQ(ChecksumStatusData(0xabc, chunk, true).GetCause(),
-            "bin/app bytes 2097152-2499999 from 127.0.0.1: SHA-256 mismatch (CRC-32 matches)");
+            "bin/app bytes 2097152-2499999 from node b (https://t:8443) at 127.0.0.1: SHA-256 "
+            "mismatch (CRC-32 matches)");
   // Later attempts do not change what was reported.
   chunk->badNodeCount = 2;
   EXPECT_EQ(data.GetMessage(), "error|6|2500000|2097152|1000|402848|206|1|127.0.0.1|abc|def0");

@@ -7,8 +7,8 @@
 
 namespace velmo {
 
-// Once every file is in, lets the package's programs (and its run file) be
-// started again.
+// Once every file is in, checks that each path still names the file written
+// and lets the package's programs (and its run file) be started again.
 class AllowExecuteWork : public TransferWork, public SimpleWork {
  public:
   explicit AllowExecuteWork(std::shared_ptr<TransferWorkInterface> workInterface);

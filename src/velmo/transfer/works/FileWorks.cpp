@@ -57,6 +57,9 @@ void OpenAndAllocateFileWork::Describe(boost::property_tree::ptree& out) const {
 WorkStatus OpenAndAllocateFileWork::ExecuteTask() {
   try {
     file_->file = OpenAndAllocate(true);
+    if (const auto identity = file_->file->Identity()) {
+      workInterface_->RecordFileIdentity(file_->filePath, *identity);
+    }
     return WorkStatus(WorkResult::Success, nullptr);
   } catch (...) {
     return FileFailureStatus(JoinPath(workInterface_->GetParamsRef().destPath, file_->filePath));
@@ -79,6 +82,13 @@ std::shared_ptr<SharedFile> OpenAndAllocateFileWork::OpenAndAllocate(bool allowR
   if (file->GetSize() == size) return file;
   if (file->Allocate(size)) {
     file_->created = true;
+    if (IsProgramFile(*workInterface_, file_->filePath)) file->DenyExecute();
+    return file;
+  }
+  // A file of another size (an earlier run's, cut short or grown) keeps the
+  // chunks that still verify: it takes the manifest's size, and every chunk
+  // is checked before it is fetched. It is no longer the program it was.
+  if (file->Resize(size)) {
     if (IsProgramFile(*workInterface_, file_->filePath)) file->DenyExecute();
     return file;
   }
@@ -135,6 +145,16 @@ std::shared_ptr<Work> LazyTransferMultipleChunksWork::GetNextWork() {
   auto work = TransferSingleChunkWork::Create(workInterface_, file_, lower, upper,
                                               checksums_[static_cast<std::size_t>(i)], sha256);
   std::lock_guard<std::mutex> lock(producedMutex_);
+  // An ended chunk's weak pointer keeps its whole make_shared block (work and
+  // counts) allocated, so the ended ones go before the list doubles: it stays
+  // about as long as the chunks in flight, not as the file's chunk count.
+  if (produced_.size() >= pruneAt_) {
+    produced_.erase(std::remove_if(produced_.begin(), produced_.end(),
+                                   [](const auto& weak) { return weak.expired(); }),
+                    produced_.end());
+    produced_.shrink_to_fit();
+    pruneAt_ = std::max<std::size_t>(kMinPruneAt, 2 * produced_.size());
+  }
   produced_.push_back(work);
   return work;
 }
@@ -148,6 +168,7 @@ void LazyTransferMultipleChunksWork::Reset() {
   LazyParallelWork::Reset();
   std::lock_guard<std::mutex> lock(producedMutex_);
   produced_.clear();
+  pruneAt_ = kMinPruneAt;
 }
 
 void LazyTransferMultipleChunksWork::ReleaseViews() {

@@ -40,7 +40,10 @@ class LazyTransferMultipleChunksWork : public TransferWork, public LazyParallelW
   std::vector<std::uint32_t> checksums_;
   std::vector<Sha256Digest> sha256s_;  // empty, or one per chunk
   std::mutex producedMutex_;
-  std::vector<std::weak_ptr<TransferSingleChunkWork>> produced_;  // guarded by producedMutex_
+  // The chunks produced and perhaps still alive, guarded by producedMutex_.
+  static constexpr std::size_t kMinPruneAt = 64;
+  std::vector<std::weak_ptr<TransferSingleChunkWork>> produced_;
+  std::size_t pruneAt_ = kMinPruneAt;
 };
 
 }  // namespace velmo

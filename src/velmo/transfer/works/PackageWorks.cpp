@@ -216,6 +216,16 @@ WorkStatus AllowExecuteWork::ExecuteTask() {
     }
     SharedFileFactory& files = *workInterface_->GetBehavior().sharedFileFactory;
     const std::string folder = workInterface_->GetParamsRef().destPath;
+    // "Complete" means every path names the file that was written and
+    // checked: one deleted, moved, or swapped for another file, a folder or a
+    // link while the transfer ran is an error naming the path.
+    for (const auto& file : package->GetFiles()) {
+      const auto written = workInterface_->RecordedFileIdentity(file->GetPath());
+      if (written && files.PathIdentity(folder, file->GetPath()) != written) {
+        program = JoinPath(folder, file->GetPath());
+        throw FileReplacedException();
+      }
+    }
     for (const auto& file : package->GetFiles()) {
       if (!IsProgramFile(*workInterface_, file->GetPath())) continue;
       auto shared = files.OpenFile(folder, file->GetPath(), FileOpenMode::OpenExisting, 0,
