@@ -112,8 +112,11 @@ TEST(NodeListManifestTest, NodesNoRequestCouldReachAreDroppedAndReported) {
            HostNode("o", "https://node.example:8443") + HostNode("p", "HTTP://h:81/") +
            HostNode("q", "ftp://h") + HostNode("r", "https://") + HostNode("s", "https://h/x") +
            // Bytes in no host name, and a path no request URL can be made of.
-           HostNode("t", "h\xba" "99") + HostNode("u", "h", "Path=\"/a%x/\"") +
-           HostNode("v", "h", "Path=\"/a%20b/\"") + HostNode("w", "")));
+           HostNode("t",
+                    "h\xba"
+                    "99") +
+           HostNode("u", "h", "Path=\"/a%x/\"") + HostNode("v", "h", "Path=\"/a%20b/\"") +
+           HostNode("w", "")));
   EXPECT_EQ(Ids(list), (std::vector<std::string>{"b", "l", "m", "n", "o", "p", "v"}));
   std::vector<std::string> dropped;
   for (const auto& node : list.GetDroppedNodes()) {

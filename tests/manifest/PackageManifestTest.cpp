@@ -14,9 +14,30 @@ namespace {
 using test::ManifestDataFile;
 using test::XmlTree;
 
+// Each document is read both ways the engine reads one, whole (a stored copy)
+// and with its files streamed (a fetched one), and both must agree.
 StandardPackageManifest ParsePackage(const std::string& xml) {
+  StandardPackageManifest streamed;
+  bool streamedFailed = false;
+  try {
+    const XmlStreamedElements files{streamed.StreamedPath(),
+                                    [&](const auto& file) { streamed.ParseStreamed(file); }};
+    std::istringstream in(xml);
+    boost::property_tree::ptree tree;
+    ReadXmlManifest(in, tree, &files);
+    streamed.Parse(tree);
+  } catch (const ManifestParseException&) {
+    streamedFailed = true;
+  }
   StandardPackageManifest manifest;
-  manifest.Parse(XmlTree(xml));
+  try {
+    manifest.Parse(XmlTree(xml));
+  } catch (...) {
+    EXPECT_TRUE(streamedFailed) << "only the whole tree was refused";
+    throw;
+  }
+  EXPECT_FALSE(streamedFailed) << "only the streamed files were refused";
+  EXPECT_EQ(streamed.GetFiles().size(), manifest.GetFiles().size());
   return manifest;
 }
 

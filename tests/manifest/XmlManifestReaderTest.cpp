@@ -138,5 +138,37 @@ TEST(XmlManifestReaderTest, DepthScanNeverUndercountsTheReader) {
   }
 }
 
+// The reader builds the tree boost's XML reader builds, attributes promoted,
+// for markup of every kind; streamed elements are handed out in order instead.
+TEST(XmlManifestReaderTest, BuildsBoostsTreeAndStreamsChosenElements) {
+  for (const std::string xml :
+       {"<?xml version='1.0'?>\n<!-- c --><a x='1' y=\"&lt;2&gt;\"><b>t&amp;<c/>u</b></a>",
+        "<!DOCTYPE a [<!ELEMENT a ANY>]><a><![CDATA[<x>]]><b z='&#65;'/></a>",
+        "\xEF\xBB\xBF<a id='a'><id>e</id><!-- n --></a>", ""}) {
+    SCOPED_TRACE(xml);
+    std::istringstream in(xml);
+    ptree expected;
+    boost::property_tree::read_xml(in, expected);
+    PromoteXmlAttributes(expected);
+    EXPECT_TRUE(Read(xml) == expected);
+  }
+
+  std::vector<std::string> seen;
+  const XmlStreamedElements streamed{
+      {"p", "fs", "f"}, [&](const ptree& f) { seen.push_back(f.get<std::string>("n")); }};
+  std::istringstream in("<p><fs><f n='1'/><g/><f><n>2</n></f></fs><f n='x'/></p>");
+  ptree tree;
+  ReadXmlManifest(in, tree, &streamed);
+  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(tree.get_child("p.fs").size(), 1u) << "only <g/> stays";
+  EXPECT_EQ(tree.get_child("p").count("f"), 1u) << "an f elsewhere stays";
+
+  // A flood of attributes is refused before the parser spends memory on it.
+  std::string many = "<a";
+  for (std::size_t i = 0; i <= kMaxXmlAttributes; ++i) many += " a" + std::to_string(i) + "=''";
+  EXPECT_EQ(XmlMostAttributes(many + "/>"), kMaxXmlAttributes + 1);
+  EXPECT_THROW(Read(many + "/>"), ManifestParseException);
+}
+
 }  // namespace
 }  // namespace velmo

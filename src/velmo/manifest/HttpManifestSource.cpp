@@ -83,12 +83,14 @@ void HttpManifestSource::ReadTrusted(const std::string& key, InputManifest& mani
     throw ManifestSignatureException("signature at " + signatureUrl + " exceeds " +
                                      std::to_string(kMaxSignatureSize) + " bytes");
   }
-  const std::string bytes = document.str();
+  std::string bytes = document.str();
+  document.str(std::string());
   trust.VerifySignature(bytes, signature.str());
 
   std::istringstream stream(bytes);
+  std::string().swap(bytes);
   boost::property_tree::ptree tree;
-  Parse(stream, tree);
+  ParseFor(stream, tree, manifest);
   const auto root = tree.find(rootElement);
   if (root == tree.not_found()) {
     throw ManifestParseException("document has no " + rootElement + " element");

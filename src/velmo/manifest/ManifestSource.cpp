@@ -8,7 +8,7 @@ void ManifestSource::Read(const std::string& key, InputManifest& manifest) {
   std::stringstream stream;
   Fetch(key, stream);
   boost::property_tree::ptree tree;
-  Parse(stream, tree);
+  ParseFor(stream, tree, manifest);
   manifest.Parse(tree);
 }
 

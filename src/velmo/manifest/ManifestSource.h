@@ -21,7 +21,15 @@ class ManifestSource {
   // Turns the raw document into a property tree.
   virtual void Parse(std::istream& stream, boost::property_tree::ptree& tree) = 0;
 
-  // Fetch, Parse, then the manifest's own Parse. Exceptions of every step pass
+  // Parse for `manifest`: where the format allows, the elements it streams
+  // (InputManifest::StreamedPath) go to its ParseStreamed as they are read
+  // and stay out of `tree`. By default the whole tree.
+  virtual void ParseFor(std::istream& stream, boost::property_tree::ptree& tree,
+                        InputManifest& /*manifest*/) {
+    Parse(stream, tree);
+  }
+
+  // Fetch, ParseFor, then the manifest's own Parse. Exceptions of every step pass
   // through unchanged.
   void Read(const std::string& key, InputManifest& manifest);
 };

@@ -32,9 +32,31 @@ std::string CanonicalPath(const std::string& path) {
   return canonical;
 }
 
+// Two entries naming one file would have two writers fill it with different
+// sizes and checksums, so a package must name each file once.
+std::shared_ptr<StandardFileManifest> ParseFile(const boost::property_tree::ptree& element,
+                                                std::set<std::string>& seenPaths) {
+  auto file = std::make_shared<StandardFileManifest>();
+  file->Parse(element);
+  if (!seenPaths.insert(CanonicalPath(file->GetPath())).second) {
+    throw ManifestParseException("two files name the same path: " + file->GetPath());
+  }
+  return file;
+}
+
 }  // namespace
 
+void StandardPackageManifest::ParseStreamed(const boost::property_tree::ptree& element) {
+  streamed_.push_back(ParseFile(element, streamedPaths_));
+}
+
 void StandardPackageManifest::Parse(const boost::property_tree::ptree& tree) {
+  // Whatever happens below, the next document starts without this one's files.
+  FileManifestList streamed;
+  streamed.swap(streamed_);
+  std::set<std::string> seenPaths;
+  seenPaths.swap(streamedPaths_);
+
   const auto packageNode = tree.find("package");
   if (packageNode == tree.not_found()) {
     throw ManifestParseException("document has no package element");
@@ -51,20 +73,14 @@ void StandardPackageManifest::Parse(const boost::property_tree::ptree& tree) {
   if (filesNode == package.not_found()) {
     throw ManifestParseException("package has no files element");
   }
-  // Two entries naming one file would have two writers fill it with different
-  // sizes and checksums, so a package must name each file once.
-  std::set<std::string> seenPaths;
+  parsed.files_ = std::move(streamed);
   for (const auto& child : filesNode->second) {
     if (child.first != "file") {
       throw ManifestParseException("files holds a child that is not a file: " + child.first);
     }
-    auto file = std::make_shared<StandardFileManifest>();
-    file->Parse(child.second);
-    if (!seenPaths.insert(CanonicalPath(file->GetPath())).second) {
-      throw ManifestParseException("two files name the same path: " + file->GetPath());
-    }
-    parsed.files_.push_back(std::move(file));
+    parsed.files_.push_back(ParseFile(child.second, seenPaths));
   }
+  seenPaths.clear();
 
   if (parsed.id_.empty() || parsed.name_.empty() || parsed.partnerId_.empty() ||
       parsed.versionId_.empty()) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "velmo/manifest/PackageManifest.h"
 
 namespace velmo {
@@ -16,6 +20,11 @@ class StandardPackageManifest : public PackageManifest {
   // attributes of `files` included), an invalid file, or a run path that no
   // file has. The object is changed only when the whole document is valid.
   void Parse(const boost::property_tree::ptree& tree) override;
+  // The `file` elements, one at a time as the document is read: a package of
+  // a million files never becomes a tree of a million. Parse takes them with
+  // the rest of the document and starts the next document afresh.
+  std::vector<std::string> StreamedPath() const override { return {"package", "files", "file"}; }
+  void ParseStreamed(const boost::property_tree::ptree& element) override;
 
   std::string GetId() const override { return id_; }
   std::string GetName() const override { return name_; }
@@ -37,6 +46,9 @@ class StandardPackageManifest : public PackageManifest {
   FileManifestList files_;
   FileManifestList runFiles_;
   FileManifestList otherFiles_;
+  // Files read so far of the document being read, and their canonical paths.
+  FileManifestList streamed_;
+  std::set<std::string> streamedPaths_;
 };
 
 }  // namespace velmo

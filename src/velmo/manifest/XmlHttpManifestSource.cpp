@@ -8,4 +8,12 @@ void XmlHttpManifestSource::Parse(std::istream& stream, boost::property_tree::pt
   ReadXmlManifest(stream, tree);
 }
 
+void XmlHttpManifestSource::ParseFor(std::istream& stream, boost::property_tree::ptree& tree,
+                                     InputManifest& manifest) {
+  XmlStreamedElements streamed{
+      manifest.StreamedPath(),
+      [&manifest](const boost::property_tree::ptree& element) { manifest.ParseStreamed(element); }};
+  ReadXmlManifest(stream, tree, streamed.path.empty() ? nullptr : &streamed);
+}
+
 }  // namespace velmo

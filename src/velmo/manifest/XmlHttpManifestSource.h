@@ -11,6 +11,8 @@ class XmlHttpManifestSource : public HttpManifestSource {
   using HttpManifestSource::HttpManifestSource;
 
   void Parse(std::istream& stream, boost::property_tree::ptree& tree) override;
+  void ParseFor(std::istream& stream, boost::property_tree::ptree& tree,
+                InputManifest& manifest) override;
 };
 
 }  // namespace velmo

@@ -1,10 +1,10 @@
 #include "velmo/manifest/XmlManifestReader.h"
 
 #include <algorithm>
-#include <boost/property_tree/xml_parser.hpp>
+#include <boost/property_tree/detail/rapidxml.hpp>
+#include <boost/property_tree/ptree.hpp>
 #include <iterator>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include "velmo/manifest/ManifestExceptions.h"
@@ -48,10 +48,11 @@ bool SkipPast(const char*& p, const char* terminator) {
 // Past the markup that follows a '<' that does not close an element: the
 // reader's own choice between declaration, instruction, comment, CDATA,
 // document type, other "<!" markup and element. Sets `opened` when an element
-// start tag (not an empty-element tag) was read. False where the reader
-// fails.
-bool SkipMarkup(const char*& p, bool& opened) {
+// start tag (not an empty-element tag) was read, and `attributes` to the
+// count of its attributes. False where the reader fails.
+bool SkipMarkup(const char*& p, bool& opened, std::size_t& attributes) {
   opened = false;
+  attributes = 0;
   if (*p == '?') {
     // The declaration and every processing instruction end at the first "?>".
     return SkipPast(++p, "?>");
@@ -92,6 +93,7 @@ bool SkipMarkup(const char*& p, bool& opened) {
   if (p == name) return false;
   SkipSpace(p);
   while (IsAttributeNameChar(*p)) {
+    ++attributes;
     while (IsAttributeNameChar(*p)) ++p;
     SkipSpace(p);
     if (*p != '=') return false;
@@ -117,29 +119,34 @@ bool SkipMarkup(const char*& p, bool& opened) {
   return false;
 }
 
-}  // namespace
+struct XmlShape {
+  std::size_t depth = 0;       // deepest element nesting
+  std::size_t attributes = 0;  // most attributes on one element
+};
 
-std::size_t XmlElementDepth(const std::string& document) {
+XmlShape ScanXml(const std::string& document) {
   const char* p = document.c_str();
   if (Follows(p, "\xEF\xBB\xBF")) p += 3;
   std::size_t depth = 0;  // elements open around `p`
   std::size_t deepest = 0;
+  std::size_t most = 0;
+  const auto shape = [&] { return XmlShape{deepest, most}; };
   for (;;) {
     if (depth == 0) {
       // Between top-level nodes only white space may stand.
       SkipSpace(p);
-      if (*p != '<') return deepest;
+      if (*p != '<') return shape();
     } else if (*p != '<') {
       // Character data, up to the next markup.
       while (*p != '\0' && *p != '<') ++p;
-      if (*p == '\0') return deepest;
+      if (*p == '\0') return shape();
     }
     if (depth > 0 && p[1] == '/') {
       // An end tag; its name is not compared with the start tag's.
       p += 2;
       while (IsNameChar(*p)) ++p;
       SkipSpace(p);
-      if (*p != '>') return deepest;
+      if (*p != '>') return shape();
       ++p;
       --depth;
       continue;
@@ -149,11 +156,67 @@ std::size_t XmlElementDepth(const std::string& document) {
     // the tree built from the document is that deep.
     const bool isElement = *p != '?' && *p != '!';
     bool opened = false;
+    std::size_t attributes = 0;
     if (isElement) deepest = std::max(deepest, depth + 1);
-    if (!SkipMarkup(p, opened)) return deepest;
+    const bool read = SkipMarkup(p, opened, attributes);
+    most = std::max(most, attributes);
+    if (!read) return shape();
     if (opened) ++depth;
   }
 }
+
+namespace rx = boost::property_tree::detail::rapidxml;
+using boost::property_tree::ptree;
+
+// One node of the parsed document into `parent`, as boost's XML reader
+// builds it ("<xmlattr>" first, then the children, text appended to the
+// value, comments as "<xmlcomment>"), with the attributes then appended again
+// as children. `depth` is the node's level below the root (the root is 0).
+void AddNode(const rx::xml_node<char>& node, ptree& parent, std::size_t depth,
+             const XmlStreamedElements* streamed, bool onPath) {
+  switch (node.type()) {
+    case rx::node_element: {
+      const std::string name(node.name(), node.name_size());
+      onPath = onPath && streamed != nullptr && depth < streamed->path.size() &&
+               streamed->path[depth] == name;
+      const bool handOut = onPath && depth + 1 == streamed->path.size();
+      ptree own;
+      ptree& element = handOut ? own : parent.push_back(ptree::value_type(name, ptree()))->second;
+      if (node.first_attribute() != nullptr) {
+        ptree& attributes = element.push_back(ptree::value_type("<xmlattr>", ptree()))->second;
+        for (auto* a = node.first_attribute(); a != nullptr; a = a->next_attribute()) {
+          attributes.push_back(ptree::value_type(std::string(a->name(), a->name_size()),
+                                                 ptree(std::string(a->value(), a->value_size()))));
+        }
+      }
+      for (auto* child = node.first_node(); child != nullptr; child = child->next_sibling()) {
+        AddNode(*child, element, depth + 1, streamed, onPath);
+      }
+      for (auto* a = node.first_attribute(); a != nullptr; a = a->next_attribute()) {
+        element.push_back(ptree::value_type(std::string(a->name(), a->name_size()),
+                                            ptree(std::string(a->value(), a->value_size()))));
+      }
+      if (handOut) streamed->onElement(own);
+      break;
+    }
+    case rx::node_data:
+    case rx::node_cdata:
+      parent.data().append(node.value(), node.value_size());
+      break;
+    case rx::node_comment:
+      parent.push_back(
+          ptree::value_type("<xmlcomment>", ptree(std::string(node.value(), node.value_size()))));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::size_t XmlElementDepth(const std::string& document) { return ScanXml(document).depth; }
+
+std::size_t XmlMostAttributes(const std::string& document) { return ScanXml(document).attributes; }
 
 void PromoteXmlAttributes(boost::property_tree::ptree& tree) {
   for (auto& child : tree) {
@@ -172,18 +235,33 @@ void PromoteXmlAttributes(boost::property_tree::ptree& tree) {
   }
 }
 
-void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree) {
+void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree,
+                     const XmlStreamedElements* streamed) {
   try {
-    const std::string document{std::istreambuf_iterator<char>(stream),
-                               std::istreambuf_iterator<char>()};
-    if (XmlElementDepth(document) > kMaxXmlManifestDepth) {
+    std::string document{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    const XmlShape shape = ScanXml(document);
+    if (shape.depth > kMaxXmlManifestDepth) {
       throw ManifestParseException("manifest document nests elements too deeply");
     }
-    std::istringstream input(document);
-    boost::property_tree::ptree parsed;
-    boost::property_tree::read_xml(input, parsed);
-    PromoteXmlAttributes(parsed);
-    tree.swap(parsed);
+    if (shape.attributes > kMaxXmlAttributes) {
+      throw ManifestParseException("a manifest element carries more than " +
+                                   std::to_string(kMaxXmlAttributes) + " attributes");
+    }
+    // Parsed in place: names and values point into the document, which the
+    // parser changes (entities, ends of strings), so the scan came first.
+    rx::xml_document<char> parsed;
+    try {
+      parsed.parse<rx::parse_comment_nodes>(&document[0]);
+    } catch (const rx::parse_error& e) {
+      const char* where = e.where<char>();
+      const auto line = 1 + std::count(static_cast<const char*>(document.data()), where, '\n');
+      throw ManifestParseException("line " + std::to_string(line) + ": " + e.what());
+    }
+    ptree built;
+    for (auto* node = parsed.first_node(); node != nullptr; node = node->next_sibling()) {
+      AddNode(*node, built, 0, streamed, true);
+    }
+    tree.swap(built);
   } catch (const ManifestParseException&) {
     throw;
   } catch (const std::bad_alloc&) {

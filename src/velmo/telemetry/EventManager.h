@@ -8,8 +8,12 @@
 // that every record already submitted (and everything those records submit in
 // turn) is handled while the derived object still exists.
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "velmo/telemetry/TrackEventWork.h"
 #include "velmo/work/AsioWorkManager.h"
@@ -26,8 +30,19 @@ class EventManager {
   // work log's level bits).
   virtual std::shared_ptr<TrackEventWork> CreateEvent(std::int32_t category) = 0;
 
-  // Queues `work` on the manager's own threads and returns at once.
+  // Queues `work` on the manager's own threads. Returns at once while fewer
+  // than kMaxQueued records wait; past that a producer waits for room (up to
+  // kMaxWaitForRoom), so a transfer that outruns its log or analytics slows
+  // to their pace instead of holding every record, and the work each record
+  // describes, in memory. Records submitted by records (on the manager's own
+  // threads) never wait: the queue would then wait on itself.
   virtual void Submit(std::shared_ptr<SimpleWork> work);
+
+  static constexpr std::size_t kMaxQueued = 1024;
+  // Room is made as records are handled, and they take only leaf locks; the
+  // bound keeps an unforeseen wait on a stuck sink from stopping a producer
+  // for good: past it the record is queued anyway.
+  static constexpr std::chrono::seconds kMaxWaitForRoom{2};
 
  protected:
   explicit EventManager(unsigned threadCount);
@@ -36,6 +51,9 @@ class EventManager {
   void JoinWorkManager();
 
  private:
+  std::mutex queueMutex_;  // a leaf lock
+  std::condition_variable room_;
+  std::size_t queued_ = 0;  // submitted, not yet handled; guarded by queueMutex_
   AsioWorkManager workManager_;
 };
 

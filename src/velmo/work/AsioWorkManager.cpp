@@ -12,6 +12,9 @@ namespace velmo {
 
 namespace {
 
+// The pool the calling thread belongs to, if any.
+thread_local const AsioWorkManager* t_pool = nullptr;
+
 // The completion chain of a work (observers, parents, the producers that
 // composites call, the workflow's bookkeeping) is code of many owners. A throw
 // there must not unwind into the io_context, which would end the process: the
@@ -37,7 +40,10 @@ AsioWorkManager::AsioWorkManager(std::uint32_t threadCount) : threadCount_(threa
   threads_.reserve(threadCount);
   try {
     for (std::uint32_t i = 0; i < threadCount; ++i) {
-      threads_.emplace_back([this] { ioContext_.run(); });
+      threads_.emplace_back([this] {
+        t_pool = this;
+        ioContext_.run();
+      });
     }
   } catch (...) {
     ioContext_.stop();
@@ -56,7 +62,11 @@ AsioWorkManager::~AsioWorkManager() {
 }
 
 void AsioWorkManager::Execute(std::shared_ptr<SimpleWork> work) {
-  boost::asio::post(ioContext_, [work = std::move(work)] {
+  Execute(std::move(work), nullptr);
+}
+
+void AsioWorkManager::Execute(std::shared_ptr<SimpleWork> work, std::function<void()> done) {
+  boost::asio::post(ioContext_, [work = std::move(work), done = std::move(done)]() mutable {
     WorkStatus status = work->Run();
     try {
       work->NotifyComplete(status);
@@ -66,8 +76,12 @@ void AsioWorkManager::Execute(std::shared_ptr<SimpleWork> work) {
       WorkExceptionData data(std::current_exception());
       std::fprintf(stderr, "velmo: a work's completion failed: %s\n", data.GetMessage().c_str());
     }
+    work.reset();
+    if (done) done();
   });
 }
+
+bool AsioWorkManager::OnPoolThread() const { return t_pool == this; }
 
 void AsioWorkManager::Execute(std::shared_ptr<Workflow> workflow,
                               std::shared_ptr<SimpleWork> work) {

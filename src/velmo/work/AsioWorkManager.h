@@ -3,6 +3,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,12 @@ class AsioWorkManager : public WorkManager {
 
   void Execute(std::shared_ptr<SimpleWork> work) override;
   void Execute(std::shared_ptr<Workflow> workflow, std::shared_ptr<SimpleWork> work) override;
+  // Execute, then `done` on the same thread once the work and its completion
+  // ran (whether or not the completion threw) and the job let go of the work.
+  void Execute(std::shared_ptr<SimpleWork> work, std::function<void()> done);
+
+  // Whether the calling thread is one of this pool's.
+  bool OnPoolThread() const;
 
   // Lets the queue drain, then waits for every thread to end. Must not be
   // called from a pool thread.
