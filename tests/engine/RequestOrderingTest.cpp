@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/EngineWait.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPackage.h"
@@ -142,7 +143,9 @@ class RequestOrderingTest : public ::testing::Test {
     // events is the test's, not the clock's.
     settings.minLowSpeedTime = settings.maxLowSpeedTime = settings.exploreLowSpeedTime = 300;
     settings.minRequestTimeout = settings.exploreMinRequestTimeout = 300;
-    package_.Serve(manifests_, {nodes_[0].get(), nodes_[1].get()});
+    std::vector<TestHttpServer*> listed;
+    for (std::size_t i = 0; i < listedNodes_; ++i) listed.push_back(nodes_[i].get());
+    package_.Serve(manifests_, listed);
     for (auto& node : nodes_) node->SetScripted(Path());
     engine_ = std::make_unique<TransferEngine>(
         settings, AnalyticsEndpoints{analytics_.Url("/events"), analytics_.Url("/transfers")});
@@ -252,7 +255,8 @@ class RequestOrderingTest : public ::testing::Test {
   test::TestPackage package_;
   TestHttpServer manifests_;
   TestHttpServer analytics_;
-  std::unique_ptr<TestHttpServer> nodes_[2];
+  std::unique_ptr<TestHttpServer> nodes_[3];
+  std::size_t listedNodes_ = 2;  // the nodes the node list names
   // Last, so that it goes first: its requests end before the servers do.
   std::unique_ptr<TransferEngine> engine_;
   std::string id_;
@@ -528,6 +532,49 @@ TEST_F(RequestOrderingTest, AStalledChunkOfTheTailIsRequestedAgainAtOnceWhileEve
   }
   const TransferStatus status = WaitEnd();
   EXPECT_EQ(status.state, TransferState::Completed) << ErrorName(status.error);
+  EXPECT_TRUE(SameBytes(FileNow(), Published()));
+}
+
+// ---------------------------------------------------------------------------
+// A stalled second copy.
+
+// The last chunk's request and its second copy both stall after their
+// headers: the second copy gives way to one from the third node, never beside
+// two copies still running, long before any low-speed limit (here beyond the
+// test's bounds) would end a stalled request.
+TEST_F(RequestOrderingTest, ASecondCopyThatStallsTooGivesWayToTheThirdNode) {
+  listedNodes_ = 3;
+  SetPackage(kChunk, 2);
+  ASSERT_NO_FATAL_FAILURE(Start(OneRaceSettings()));
+  ASSERT_TRUE(ServeFirstChunk().has_value());
+  std::vector<Arrival> stalled;
+  while (stalled.size() < 2) {
+    const std::optional<Arrival> arrival = NextRequest();
+    ASSERT_TRUE(arrival.has_value()) << "the last chunk got " << stalled.size() << " requests";
+    ASSERT_EQ(arrival->request.first, kChunk);
+    ASSERT_TRUE(Node(*arrival).SendHeaders(arrival->request.id));
+    stalled.push_back(*arrival);
+  }
+  ASSERT_NE(stalled[0].node, stalled[1].node);
+
+  const std::optional<Arrival> third = NextRequest();
+  ASSERT_TRUE(third.has_value()) << "no third copy while two stalled";
+  EXPECT_EQ(third->request.first, kChunk);
+  EXPECT_NE(third->node, stalled[0].node);
+  EXPECT_NE(third->node, stalled[1].node);
+  const auto running = [&] {
+    int open = 0;
+    for (const Arrival& arrival : stalled) open += Node(arrival).IsOpen(arrival.request.id);
+    return open;
+  };
+  // The stalled copy it replaces is closed (the server may see that a moment
+  // after the new request); the chunk's own request runs on.
+  EXPECT_TRUE(test::Eventually([&] { return running() <= 1; }));
+  EXPECT_EQ(running(), 1);
+
+  ASSERT_TRUE(AnswerInFull(*third, Published()));
+  const TransferStatus end = WaitEnd();
+  EXPECT_EQ(end.state, TransferState::Completed) << ErrorName(end.error);
   EXPECT_TRUE(SameBytes(FileNow(), Published()));
 }
 

@@ -299,6 +299,26 @@ TEST_F(TransferEngineTest, ManifestFetchesAreRetriedWhileTheHostIsBusy) {
   EXPECT_TRUE(failed.retryable);
 }
 
+// Busy hosts are given time: the manifest host answering 503 is asked again
+// after a growing wait, and a lone node answering 429 with Retry-After: 1
+// only once that second has passed. Retries in quick succession would use up
+// their budget inside the busy time and fail the transfer.
+TEST_F(TransferEngineTest, BusyHostsAreAskedAgainOnlyOnceTheyHadTime) {
+  package_.Serve(manifests_, {nodes_[0].get()});
+  manifests_.SetBusy(503, "", 300ms);
+  nodes_[0]->SetBusy(429, "1", 1s);
+  auto engine = MakeEngine();
+  const TransferStatus status = Download(*engine, temp_ / "dest");
+  EXPECT_EQ(status.state, TransferState::Completed) << ToString(status.error);
+  ExpectFilesMatch(temp_ / "dest");
+  // Each fetch waits at least half the backoff base, then the base: at most
+  // two of its requests fall within the busy time.
+  EXPECT_GE(manifests_.BusyAnswers(), 2);
+  EXPECT_LE(manifests_.BusyAnswers(), 4);
+  // The requests in flight when the node first said 429, and none after.
+  EXPECT_LE(nodes_[0]->BusyAnswers(), static_cast<int>(Settings().workflowConcurrency));
+}
+
 TEST_F(TransferEngineTest, UnusableStoredTransfersAreSetAsideAndTheirFilesReused) {
   package_.AddFile("data/big.bin", 300000, 5);
   package_.Serve(manifests_, Nodes());

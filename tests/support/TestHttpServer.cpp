@@ -48,6 +48,8 @@ const char* Reason(int status) {
       return "Not Found";
     case 416:
       return "Range Not Satisfiable";
+    case 429:
+      return "Too Many Requests";
     case 500:
       return "Internal Server Error";
     case 503:
@@ -120,6 +122,16 @@ std::string TestHttpServer::Url(const std::string& path) const { return "http://
 void TestHttpServer::SetBody(const std::string& path, std::string body) {
   std::lock_guard<std::mutex> lock(mutex_);
   resources_[path].body = std::move(body);
+}
+
+void TestHttpServer::SetBusy(int status, std::string retryAfter, std::chrono::milliseconds window) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  busy_ = Busy{status, std::move(retryAfter), window, std::nullopt, busy_.answered};
+}
+
+int TestHttpServer::BusyAnswers() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return busy_.answered;
 }
 
 void TestHttpServer::SetStatuses(const std::string& path, std::vector<int> statuses) {
@@ -506,8 +518,19 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
   Resource resource;
   bool known = false;
   int scripted = 0;
+  int busy = 0;
+  std::string retryAfter;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (busy_.status != 0 && request.method == "GET") {
+      const auto now = std::chrono::steady_clock::now();
+      if (!busy_.since) busy_.since = now;
+      if (now - *busy_.since < busy_.window) {
+        busy = busy_.status;
+        retryAfter = busy_.retryAfter;
+        ++busy_.answered;
+      }
+    }
     const auto found = resources_.find(path);
     if (found != resources_.end()) {
       known = true;
@@ -529,6 +552,10 @@ bool TestHttpServer::Answer(int fd, const Request& request) {
     return SendAll(fd, response.data(), response.size(), 0);
   };
 
+  if (busy != 0) {
+    return sendSimple(busy, retryAfter.empty() ? "" : "Retry-After: " + retryAfter + "\r\n",
+                      "busy\n");
+  }
   if (scripted != 0 && (scripted < 200 || scripted > 299)) {
     return sendSimple(scripted, "", "scripted " + std::to_string(scripted) + "\n");
   }

@@ -88,6 +88,12 @@ class TestHttpServer {
   void SetExtraBytes(const std::string& path, std::size_t bytes);
   // Answers 302 with this Location.
   void SetRedirect(const std::string& path, std::string location);
+  // A busy server: every GET, of any path, that arrives within `window` of
+  // the first one after this call is answered `status`, with a Retry-After
+  // header of `retryAfter` unless it is empty.
+  void SetBusy(int status, std::string retryAfter, std::chrono::milliseconds window);
+  // The GETs answered busy so far.
+  int BusyAnswers() const;
 
   // Scripted answers: a GET of path (with a body set and a satisfiable range)
   // gets nothing until the test says what goes out. WaitForRequest hands the
@@ -192,6 +198,14 @@ class TestHttpServer {
   std::map<std::string, Resource> resources_;
   std::vector<Request> requests_;
   std::map<std::string, std::uint64_t> served_;
+  struct Busy {
+    int status = 0;
+    std::string retryAfter;
+    std::chrono::milliseconds window{0};
+    std::optional<std::chrono::steady_clock::time_point> since;
+    int answered = 0;
+  };
+  Busy busy_;
   std::map<int, Exchange> exchanges_;                // by id, never erased
   std::map<std::string, std::deque<int>> arrivals_;  // by path, not handed out yet
   int lastExchange_ = 0;

@@ -38,9 +38,20 @@ struct EngineSettings {
   // so every node of a short list gets its turn while a list of thousands
   // cannot keep one chunk going for thousands of requests before the
   // transfer hears of the failure.
-  std::uint32_t chunkRetryCount = 4;            // floor
-  std::uint32_t requestRetryCount = 4;          // floor
-  std::uint32_t maxNodeRetries = 16;            // most retries the node count adds
+  std::uint32_t chunkRetryCount = 4;    // floor
+  std::uint32_t requestRetryCount = 4;  // floor
+  std::uint32_t maxNodeRetries = 16;    // most retries the node count adds
+  // The wait before asking a node or the manifest host again after a failed
+  // request: retryBackoffBase doubled with each consecutive failure, capped
+  // at retryBackoffMax, half of it fixed and half drawn at random so that
+  // the requests of many clients spread out. A 429 or 503 answer's
+  // Retry-After (delta seconds or an HTTP date) lengthens it, to at most
+  // maxRetryAfter. A node that is waiting is not chosen while another one
+  // can be; the retry counts above still bound how often each is asked, so
+  // the total wait is bounded too.
+  std::int32_t retryBackoffBase = 250;          // milliseconds
+  std::int32_t retryBackoffMax = 8000;          // milliseconds
+  std::int32_t maxRetryAfter = 30;              // seconds
   std::int32_t minConnectTimeout = 3;           // seconds
   std::int32_t maxConnectTimeout = 15;          // seconds
   std::int32_t exploreConnectTimeout = 2;       // seconds

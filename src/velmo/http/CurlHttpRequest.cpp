@@ -1,9 +1,13 @@
 #include "velmo/http/CurlHttpRequest.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <stdexcept>
+#include <string_view>
 
 #include "velmo/http/HttpWriteCallback.h"
+#include "velmo/http/RetryAfter.h"
 #include "velmo/platform/System.h"
 
 namespace velmo {
@@ -111,6 +115,9 @@ void CurlHttpRequest::Configure() {
   curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::WriteHook);
   curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::HeaderHook);
+  curl_easy_setopt(handle_, CURLOPT_HEADERDATA, this);
+  retryAfter_.clear();
   curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::ProgressHook);
   curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
   curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
@@ -204,6 +211,9 @@ HttpRequestStatus CurlHttpRequest::Execute() {
   }
   if (haveIp && ip != nullptr) {
     status_.primaryIp = ip;
+  }
+  if (AsksToWait(status_.responseCode) && !retryAfter_.empty()) {
+    status_.retryAfter = ParseRetryAfter(retryAfter_, std::time(nullptr)).value_or(-1);
   }
   performing_ = false;
   if (status_.result == HttpRequestResult::Running) {
@@ -321,6 +331,25 @@ std::size_t CurlHttpRequest::WriteHook(char* data, std::size_t size, std::size_t
     }
   }
   return static_cast<std::size_t>(written.bytes);
+}
+
+std::size_t CurlHttpRequest::HeaderHook(char* data, std::size_t size, std::size_t count,
+                                        void* self) {
+  auto* request = static_cast<CurlHttpRequest*>(self);
+  const std::size_t n = size * count;
+  const std::string_view line(data, n);
+  constexpr std::string_view kName = "retry-after:";
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    request->retryAfter_.clear();
+  } else if (line.size() > kName.size()) {
+    bool named = true;
+    for (std::size_t i = 0; i < kName.size() && named; ++i) {
+      named = static_cast<char>(std::tolower(static_cast<unsigned char>(line[i]))) == kName[i];
+    }
+    // Only the start of an absurdly long value is kept.
+    if (named) request->retryAfter_.assign(line.substr(kName.size(), 64));
+  }
+  return n;
 }
 
 int CurlHttpRequest::ProgressHook(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {

@@ -42,6 +42,9 @@ class CurlHttpRequest : public HttpRequest {
 
  private:
   static std::size_t WriteHook(char* data, std::size_t size, std::size_t count, void* self);
+  // Keeps the last response's Retry-After value (redirects included: a new
+  // status line forgets the earlier one's).
+  static std::size_t HeaderHook(char* data, std::size_t size, std::size_t count, void* self);
   static int ProgressHook(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   void Configure();  // with mutex_ held or before the object is shared
   // The transfer, until it ends or Cancel stops it; libcurl's result.
@@ -55,6 +58,7 @@ class CurlHttpRequest : public HttpRequest {
   curl_slist* headers_ = nullptr;
   std::string range_;                       // kept alive for the handle
   std::string caFile_;                      // kept alive for the handle
+  std::string retryAfter_;                  // touched by Execute's thread only
   char errorBuffer_[CURL_ERROR_SIZE] = {};  // libcurl's text for the last failure
 };
 

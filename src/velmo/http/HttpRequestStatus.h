@@ -34,6 +34,10 @@ struct HttpRequestStatus {
   HttpRequestResult result;
   std::uint64_t bytes;
   std::int32_t responseCode = 0;
+  // Seconds a 429 or 503 answer asked the client to wait (its Retry-After,
+  // from the moment it arrived); -1 when it did not say or said nothing
+  // readable.
+  std::int32_t retryAfter = -1;
   std::string primaryIp;
   std::string errorMessage;
 };

@@ -118,11 +118,16 @@ void HttpManifestSource::FetchUrl(const std::string& url, std::ostream& stream, 
       throw ManifestStreamException(status.errorMessage);
     case HttpRequestResult::OutOfMemory:
       throw std::bad_alloc();
-    case HttpRequestResult::InvalidRequest:
     case HttpRequestResult::ClientError:
+      // Too many requests: the document is there, the host wants a pause.
+      if (status.responseCode == 429) {
+        throw ManifestStreamException(status.errorMessage, status.retryAfter);
+      }
+      throw ManifestLocatorException(status.errorMessage);
+    case HttpRequestResult::InvalidRequest:
       throw ManifestLocatorException(status.errorMessage);
     default:
-      throw ManifestStreamException(status.errorMessage);
+      throw ManifestStreamException(status.errorMessage, status.retryAfter);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +26,14 @@ class ManifestLocatorException : public ManifestException {
 class ManifestStreamException : public ManifestException {
  public:
   using ManifestException::ManifestException;
+  // A busy server (429, 503) that said when to ask again: `retryAfter`
+  // seconds from its answer (negative: it did not say).
+  ManifestStreamException(const std::string& message, std::int32_t retryAfter)
+      : ManifestException(message), retryAfter_(retryAfter) {}
+  std::int32_t RetryAfter() const { return retryAfter_; }
+
+ private:
+  std::int32_t retryAfter_ = -1;
 };
 
 // The document is not well-formed XML, or its content is not acceptable.

@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <random>
 #include <stdexcept>
 
+#include "velmo/engine/RetryDelay.h"
+#include "velmo/http/RetryAfter.h"
 #include "velmo/optimizer/AliasTable.h"
 #include "velmo/optimizer/BoxMullerNormal.h"
 
@@ -56,10 +59,30 @@ std::shared_ptr<NodeStatistics> ProportionalGamblingTransferOptimizer::GetStatis
   return Lookup(node.GetHost());
 }
 
+std::uint64_t ProportionalGamblingTransferOptimizer::WaitFor(const std::string& host,
+                                                             std::uint64_t nowMs) const {
+  if (nowMs >= lastNotBeforeMs_) return 0;
+  const auto load = loads_.find(host);
+  if (load == loads_.end() || load->second.notBeforeMs <= nowMs) return 0;
+  return load->second.notBeforeMs - nowMs;
+}
+
+std::chrono::milliseconds ProportionalGamblingTransferOptimizer::BackoffDelay(
+    const OptimizedRequestParams& params) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::uint64_t now = clock_();
+  std::uint64_t shortest = 0;
+  for (const auto& node : params.candidates) {
+    const std::uint64_t wait = WaitFor(node->GetHost(), now);
+    if (wait == 0) return std::chrono::milliseconds(0);
+    shortest = shortest == 0 ? wait : std::min(shortest, wait);
+  }
+  return std::chrono::milliseconds(shortest);
+}
+
 void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& params) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto& nodes = params.candidates;
-  if (nodes.empty()) {
+  if (params.candidates.empty()) {
     throw std::invalid_argument("TransferOptimizer::GetNode received empty nodelist");
   }
   // The params' earlier lease, if any, is left alone: a copy of the params
@@ -67,6 +90,14 @@ void ProportionalGamblingTransferOptimizer::GetNode(OptimizedRequestParams& para
   const std::uint64_t now = clock_();
   params.lease = 0;
   DropExpired(now);
+  // Nodes backing off sit this one out while any other may be asked.
+  std::vector<std::shared_ptr<NodeManifest>> ready;
+  if (now < lastNotBeforeMs_) {
+    for (const auto& node : params.candidates) {
+      if (WaitFor(node->GetHost(), now) == 0) ready.push_back(node);
+    }
+  }
+  const auto& nodes = ready.empty() ? params.candidates : ready;
   if (nodes.size() == 1) {
     AssignNode(params, nodes.front());
     Take(params, now);
@@ -318,6 +349,18 @@ void ProportionalGamblingTransferOptimizer::UpdateStatistics(
   // the host's throughput while it ran.
   const double speed = static_cast<double>(status.bytes) * 1000.0 /
                        std::max<std::uint32_t>(timeMs, 1) * std::max(load, 1.0);
+  HostLoad& hostLoad = loads_[host];
+  if (failed) {
+    ++hostLoad.failures;
+    const std::int32_t retryAfter = AsksToWait(status.responseCode) ? status.retryAfter : -1;
+    const auto wait = RetryDelay(settings_, hostLoad.failures, retryAfter,
+                                 std::uniform_real_distribution<double>(0.0, 1.0)(jitter_));
+    hostLoad.notBeforeMs = clock_() + static_cast<std::uint64_t>(wait.count());
+    lastNotBeforeMs_ = std::max(lastNotBeforeMs_, hostLoad.notBeforeMs);
+  } else {
+    hostLoad.failures = 0;
+    hostLoad.notBeforeMs = 0;
+  }
   const std::uint32_t sample = Lookup(host)->RecordSample(status.bytes, timeMs, failed, speed);
   if (!failed && load > 0.0) {
     completed_.push_back(Completed{params.lease, host, sample, false});

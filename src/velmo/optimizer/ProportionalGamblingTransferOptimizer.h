@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,11 @@ namespace velmo {
 // 1/kIdleShare of the best host: each node that works is kept busy, so each
 // serves bytes in proportion to its capacity.
 //
+// A host whose request failed is not chosen for a while (RetryDelay: a
+// backoff growing with its consecutive failures, lengthened by a Retry-After
+// of a 429 or 503), unless every candidate is waiting; BackoffDelay tells a
+// request how long that lasts. A success ends the backoff.
+//
 // The draw: each node's chance of being the fastest for one more request is
 // estimated by sampling a normal model of its throughput divided by its
 // requests in flight plus one, a bounded number of times (at least
@@ -60,6 +66,7 @@ class ProportionalGamblingTransferOptimizer : public TransferOptimizer {
 
   void GetNode(OptimizedRequestParams& params) override;
   void ReleaseNode(const OptimizedRequestParams& params) override;
+  std::chrono::milliseconds BackoffDelay(const OptimizedRequestParams& params) override;
   void ReportChecksumFailure(const OptimizedRequestParams& params, std::uint64_t bytes,
                              std::int32_t requestTimeMs) override;
 
@@ -94,6 +101,8 @@ class ProportionalGamblingTransferOptimizer : public TransferOptimizer {
     // Integral of inFlight over time up to lastChangeMs, in requests x ms.
     double loadIntegral = 0.0;
     std::uint64_t lastChangeMs = 0;
+    std::uint32_t failures = 0;     // consecutive failed requests
+    std::uint64_t notBeforeMs = 0;  // not chosen before, while another node can be
   };
   // One request counted against its host.
   struct Lease {
@@ -121,6 +130,8 @@ class ProportionalGamblingTransferOptimizer : public TransferOptimizer {
   // flight while it ran (at least 1); 0 when the lease is not counted. Call
   // with mutex_.
   double End(std::uint64_t lease, std::uint64_t nowMs);
+  // Milliseconds until the host may be asked again (0: now). Call with mutex_.
+  std::uint64_t WaitFor(const std::string& host, std::uint64_t nowMs) const;
   // Ends leases whose requests are past their own time limits. Call with mutex_.
   void DropExpired(std::uint64_t nowMs);
 
@@ -138,6 +149,9 @@ class ProportionalGamblingTransferOptimizer : public TransferOptimizer {
   std::unordered_map<std::string, HostLoad> loads_;
   std::unordered_map<std::uint64_t, Lease> leases_;
   std::uint64_t nextLease_ = 1;
+  // The backoffs' jitter, apart from engine_ so that it leaves the draws alone.
+  std::minstd_rand jitter_{std::random_device{}()};
+  std::uint64_t lastNotBeforeMs_ = 0;  // the latest backoff of any host: none waits past it
   std::deque<Completed> completed_;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,13 @@ class TransferOptimizer {
   // bad chunk, before the params go to another GetNode.
   virtual void ReportChecksumFailure(const OptimizedRequestParams& params, std::uint64_t bytes,
                                      std::int32_t requestTimeMs) = 0;
+
+  // How long until one of params.candidates may be asked again: none while
+  // any of them is not backing off after failed requests (GetNode then
+  // chooses among those), else the shortest of their waits. Here none.
+  virtual std::chrono::milliseconds BackoffDelay(const OptimizedRequestParams& /*params*/) {
+    return std::chrono::milliseconds(0);
+  }
 
   // The statistics kept for a node: here the node's own counters.
   virtual std::shared_ptr<NodeStatistics> GetStatistics(const NodeManifest& node);

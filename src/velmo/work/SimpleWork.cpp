@@ -4,7 +4,23 @@
 
 namespace velmo {
 
-void SimpleWork::Reset() { interrupted_.store(false); }
+void SimpleWork::Reset() {
+  std::lock_guard<std::mutex> lock(waitMutex_);
+  interrupted_.store(false);
+}
+
+void SimpleWork::SetInterrupted() {
+  {
+    std::lock_guard<std::mutex> lock(waitMutex_);
+    interrupted_.store(true);
+  }
+  wake_.notify_all();
+}
+
+bool SimpleWork::WaitUnlessInterrupted(std::chrono::milliseconds duration) {
+  std::unique_lock<std::mutex> lock(waitMutex_);
+  return !wake_.wait_for(lock, duration, [this] { return interrupted_.load(); });
+}
 
 void SimpleWork::Execute(std::shared_ptr<Workflow> workflow) {
   workflow->Execute(shared_from_this());
@@ -26,6 +42,8 @@ WorkStatus SimpleWork::Run() {
       for (SimpleWorkRetryCallback* callback : retryCallbacks_) {
         callback->OnSimpleWorkRetry(self, status);
       }
+      const std::chrono::milliseconds delay = RetryDelay(status);
+      if (delay.count() > 0 && !WaitUnlessInterrupted(delay)) break;
     }
     return WorkStatus(WorkResult::Interrupted, nullptr);
   } catch (...) {

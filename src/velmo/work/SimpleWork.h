@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "velmo/work/Work.h"
@@ -40,14 +43,27 @@ class SimpleWork : public Work, public std::enable_shared_from_this<SimpleWork> 
   // always has retry == false.
   WorkStatus Run();
 
-  void SetInterrupted() { interrupted_.store(true); }
+  // Sets the interrupt flag and ends a WaitUnlessInterrupted at once.
+  void SetInterrupted();
   bool IsInterrupted() const { return interrupted_.load(); }
 
  protected:
   void OnSetWorkflow(std::shared_ptr<Workflow> workflow) override;
+  // How long to wait before the retry Run is about to make after `status`
+  // (CanRetry has just allowed it); none by default.
+  virtual std::chrono::milliseconds RetryDelay(const WorkStatus& /*status*/) {
+    return std::chrono::milliseconds(0);
+  }
+  // Sleeps for `duration` on the task's thread, or until the work is
+  // interrupted (pause, suspension, cancel); false when it was interrupted.
+  // A wait of the task's own, so that a backing-off retry holds its thread
+  // but never a busy loop, and never delays a pause.
+  bool WaitUnlessInterrupted(std::chrono::milliseconds duration);
 
  private:
   std::atomic<bool> interrupted_{false};
+  std::mutex waitMutex_;  // leaf: pairs interrupted_ with wake_
+  std::condition_variable wake_;
   std::vector<SimpleWorkRetryCallback*> retryCallbacks_;
 };
 

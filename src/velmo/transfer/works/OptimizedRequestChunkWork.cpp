@@ -144,6 +144,13 @@ WorkStatus OptimizedRequestChunkWork::Attempt() {
     chunk.received = MakeReceivedChunk(workInterface_->GetBehavior(), chunk, file);
   }
   const TransferBehavior& behavior = workInterface_->GetBehavior();
+  // While every node this chunk may go to is backing off after failures (a
+  // lone node that answered 429, say), the chunk waits for the first of them,
+  // on this thread but without spinning, and any interrupt ends the wait.
+  for (auto wait = behavior.optimizer->BackoffDelay(params_); wait.count() > 0;
+       wait = behavior.optimizer->BackoffDelay(params_)) {
+    if (!WaitUnlessInterrupted(wait)) return WorkStatus(WorkResult::Interrupted, nullptr);
+  }
   params_.freeRetry = false;
   behavior.optimizer->GetNode(params_);
 

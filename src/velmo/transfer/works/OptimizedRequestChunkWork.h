@@ -37,7 +37,8 @@ void LearnFromRequest(const TransferBehavior& behavior, const OptimizedRequestPa
 // One HTTP range request of a chunk, from the node the optimizer picks. The
 // body goes into the chunk's receive buffer (`received`), where the chunk's
 // verification finds it; nothing reaches the file before that check. Network failures are retried
-// in place on the next node of the rotation.
+// in place on the next node of the rotation, once a node is free of its
+// backoff (TransferOptimizer::BackoffDelay).
 //
 // Threads: the task runs on a pool thread; OnInterrupt comes from the
 // workflow's thread and reaches the running request only under `mutex_`.

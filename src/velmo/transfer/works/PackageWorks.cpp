@@ -2,11 +2,14 @@
 // two manifest fetches, the building of the file tree and the final step that
 // lets the programs run.
 #include <limits>
+#include <random>
 
+#include "velmo/engine/RetryDelay.h"
 #include "velmo/engine/UnspecifiedVersion.h"
 #include "velmo/file/FileException.h"
 #include "velmo/file/SharedFile.h"
 #include "velmo/file/SharedFileFactory.h"
+#include "velmo/manifest/ManifestExceptions.h"
 #include "velmo/manifest/NodeListManifestFactory.h"
 #include "velmo/manifest/PackageKey.h"
 #include "velmo/manifest/PackageManifest.h"
@@ -97,6 +100,25 @@ void GetManifestsWork::Describe(boost::property_tree::ptree& out) const {
 
 // ---------------------------------------------------------------------------
 
+std::chrono::milliseconds ManifestRetryDelay(const TransferBehavior& behavior,
+                                             std::uint32_t failures, const WorkStatus& status) {
+  std::int32_t retryAfter = -1;
+  const auto* data = dynamic_cast<const WorkExceptionData*>(status.data.get());
+  if (data && data->GetException()) {
+    try {
+      std::rethrow_exception(data->GetException());
+    } catch (const ManifestStreamException& e) {
+      retryAfter = e.RetryAfter();
+    } catch (...) {
+    }
+  }
+  // The two manifest fetches run on different threads; each draws its own
+  // jitter.
+  thread_local std::minstd_rand random(std::random_device{}());
+  const double unit = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+  return RetryDelay(behavior.settings, failures, retryAfter, unit);
+}
+
 GetPackageManifestWork::GetPackageManifestWork(std::uint32_t maxRetries,
                                                std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
@@ -125,6 +147,10 @@ WorkStatus GetPackageManifestWork::ExecuteTask() {
   }
 }
 
+std::chrono::milliseconds GetPackageManifestWork::RetryDelay(const WorkStatus& status) {
+  return ManifestRetryDelay(workInterface_->GetBehavior(), Retries(), status);
+}
+
 GetNodeListWork::GetNodeListWork(std::uint32_t maxRetries,
                                  std::shared_ptr<TransferWorkInterface> workInterface)
     : TransferWork(std::move(workInterface)), LimitedRetrySimpleWork(maxRetries) {
@@ -150,6 +176,10 @@ WorkStatus GetNodeListWork::ExecuteTask() {
   } catch (...) {
     return ManifestFailureStatus(url.empty() ? "node list" : "node list " + url);
   }
+}
+
+std::chrono::milliseconds GetNodeListWork::RetryDelay(const WorkStatus& status) {
+  return ManifestRetryDelay(workInterface_->GetBehavior(), Retries(), status);
 }
 
 void GetNodeListWork::LogDroppedNodes(const NodeListManifest& nodeList) {

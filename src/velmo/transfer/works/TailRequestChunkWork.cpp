@@ -97,21 +97,53 @@ bool TailRequestChunkWork::RequestStraggler() {
     target_ = straggler.chunk;
   }
 
-  // Any node but the one the first request went to.
+  // Any node but the one the first request went to. A copy that stalls or
+  // fails gives way to one from a node not yet tried for this chunk, one at
+  // a time, so that the chunk has at most two copies in flight and each
+  // node is asked at most once here.
+  std::vector<std::shared_ptr<NodeManifest>> tried{straggler.node};
+  const std::size_t most = std::max<std::size_t>(
+      1, std::min<std::size_t>(nodes.size() - 1,
+                               workInterface_->GetBehavior().settings.maxNodeRetries));
+  for (std::size_t copy = 0; copy < most && !target.verified.load() && !IsInterrupted(); ++copy) {
+    if (!RequestCopy(*tail, straggler, nodeList, tried, request)) break;
+  }
+  return true;
+}
+
+bool TailRequestChunkWork::RequestCopy(TailRequestTracker& tail,
+                                       const TailRequestTracker::Straggler& straggler,
+                                       const std::shared_ptr<NodeListManifest>& nodeList,
+                                       std::vector<std::shared_ptr<NodeManifest>>& tried,
+                                       std::shared_ptr<HttpRequest>& request) {
+  TransferSharedMapData& target = *straggler.chunk;
   OptimizedRequestParams params;
   params.nodeList = nodeList;
-  for (const auto& node : nodes) {
-    if (node != straggler.node) params.candidates.push_back(node);
+  for (const auto& node : nodeList->GetNodes()) {
+    if (std::find(tried.begin(), tried.end(), node) == tried.end()) {
+      params.candidates.push_back(node);
+    }
   }
+  if (params.candidates.empty()) return false;
   params.transferParams = workInterface_->GetParams();
   params.filePath = target.fileData->filePath;
   params.ChunkData = straggler.chunk;
   const TransferBehavior& behavior = workInterface_->GetBehavior();
+  // A second copy is a bonus: it never waits for a node's backoff.
+  if (behavior.optimizer->BackoffDelay(params).count() > 0) return false;
   behavior.optimizer->GetNode(params);
+  tried.push_back(params.SelectedNode);
+  // A copy that receives (next to) nothing for as long as a stalled request
+  // ends then, not after the low-speed time of a normal request: the chunk
+  // it should have rescued is already late.
+  const auto stallSeconds = static_cast<std::int32_t>((tail.StallMs() + 999) / 1000);
+  params.lowSpeedTime =
+      params.lowSpeedTime > 0 ? std::min(params.lowSpeedTime, stallSeconds) : stallSeconds;
+  params.lowSpeedLimit = std::max(params.lowSpeedLimit, 1);
 
   // Into a buffer of its own: the chunk's receive buffer belongs to the
   // first request. Its bytes count as downloaded, not as the chunk's progress.
-  const auto received = MakeReceivedChunk(behavior, target, file);
+  const auto received = MakeReceivedChunk(behavior, target, straggler.file);
   BufferedChunkData& bytes = *received;
   HttpBoundedFileDataWriter writer(received);
   request = behavior.requestFactory->Create(params.ToRequestParams(&writer),
@@ -120,19 +152,23 @@ bool TailRequestChunkWork::RequestStraggler() {
     std::lock_guard<std::mutex> lock(mutex_);
     request_ = request;
   }
-  if (!tail->SetSecondRequest(target, request) || IsInterrupted()) {
+  if (!tail.SetSecondRequest(target, request) || IsInterrupted()) {
     behavior.optimizer->ReleaseNode(params);
     std::lock_guard<std::mutex> lock(mutex_);
     request_.reset();
-    return !IsInterrupted();
+    return false;
   }
 
   const std::uint32_t started = TickCount();
-  const HttpRequestStatus status = request->Execute();
+  HttpRequestStatus status = request->Execute();
   const std::uint32_t elapsed = TicksBetween(started, TickCount());
   if (auto progress = workInterface_->GetProgressUpdater()) progress->AddDownloaded(status.bytes);
   // The node's statistics learn from this request like from any other; a
-  // cancelled one (the first copy won) teaches nothing.
+  // cancelled one (the first copy won) teaches nothing. A copy cut short by
+  // the stall limit above counts as a failed request, not as a timeout that
+  // would lengthen every request's limits.
+  const bool failed = TransferOptimizer::IsFailure(status.result);
+  if (status.result == HttpRequestResult::Timeout) status.result = HttpRequestResult::NetworkError;
   if (status.result != HttpRequestResult::Canceled) {
     LearnFromRequest(behavior, params, status, static_cast<std::int32_t>(elapsed), true);
   } else {
@@ -153,16 +189,16 @@ bool TailRequestChunkWork::RequestStraggler() {
     // The first request's bytes so far are the waste now; it stops at once
     // and adds what it received in all to the tracker itself.
     wasted = firstReceived;
-    tail->Verified(target);
+    tail.Verified(target);
   } else {
-    tail->AddWasted(wasted);
+    tail.AddWasted(wasted);
   }
   std::lock_guard<std::mutex> lock(mutex_);
   request_.reset();
   ++tailRequests_;
   if (won) ++won_;
   wastedBytes_ += wasted;
-  return true;
+  return failed && !target.verified.load();
 }
 
 }  // namespace velmo

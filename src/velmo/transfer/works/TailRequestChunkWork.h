@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "velmo/transfer/TransferWork.h"
 #include "velmo/transfer/works/TailRequestTracker.h"
@@ -11,6 +12,8 @@
 namespace velmo {
 
 class HttpRequest;
+class NodeListManifest;
+class NodeManifest;
 class TransferSharedMapData;
 
 // Requests stragglers again on a free request slot: the last step of every
@@ -23,7 +26,10 @@ class TransferSharedMapData;
 // TailRequestTracker::TakeStraggler). The copy verified first is written and
 // the other request is cancelled. It goes on with the next straggler while
 // there is one: its slot is free again. It never fails: a second request
-// that goes wrong only leaves the first one to finish. The bytes received by
+// that stalls (receives nothing for as long as a stalled request, see
+// TailRequestTracker::StallMs) or fails is replaced by one from a node not
+// yet tried for the chunk, never beside it; if none is left, the first one
+// is left to finish. The bytes received by
 // losing requests are counted as wasted, in the work log ("wastedBytes") and
 // in the tracker.
 class TailRequestChunkWork : public TransferWork, public SimpleWork {
@@ -42,6 +48,14 @@ class TailRequestChunkWork : public TransferWork, public SimpleWork {
   // One second request, of the straggler the tracker gives; false when there
   // is none (or no second node, or the work is interrupted).
   bool RequestStraggler();
+  // One copy of the straggler from a node not in `tried` (which it joins),
+  // registered as the chunk's second request in `request`; true when it
+  // stalled or failed and the chunk is still not verified, so that another
+  // copy should take its place.
+  bool RequestCopy(TailRequestTracker& tail, const TailRequestTracker::Straggler& straggler,
+                   const std::shared_ptr<NodeListManifest>& nodeList,
+                   std::vector<std::shared_ptr<NodeManifest>>& tried,
+                   std::shared_ptr<HttpRequest>& request);
 
   std::shared_ptr<TransferSharedMapData> chunk_;  // the chunk whose slot this is
   const bool aboveBound_;

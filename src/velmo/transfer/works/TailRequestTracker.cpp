@@ -168,6 +168,13 @@ TailRequestTracker::Straggler TailRequestTracker::TakeStraggler(const Stage& sta
   return Straggler{last->chunk, last->node, last->file};
 }
 
+std::uint32_t TailRequestTracker::StallMs() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const double ms = std::max(static_cast<double>(kStallFloorMs),
+                             static_cast<double>(kStallFactor) * typicalChunkMs_.value_or(0.0));
+  return static_cast<std::uint32_t>(std::min(ms, 3600.0 * 1000.0));
+}
+
 bool TailRequestTracker::ConsumeStalled(const TransferSharedMapData& chunk,
                                         const HttpRequest& request) {
   std::lock_guard<std::mutex> lock(mutex_);

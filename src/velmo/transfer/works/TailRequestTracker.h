@@ -82,6 +82,10 @@ class TailRequestTracker {
   // healthy node) is never blamed for an earlier one's stall.
   bool ConsumeStalled(const TransferSharedMapData& chunk, const HttpRequest& request);
 
+  // How long a request may go without progress before it counts as stalled:
+  // kStallFactor typical chunks, at least kStallFloorMs.
+  std::uint32_t StallMs() const;
+
   static constexpr std::uint32_t kStallFactor = 8;
   static constexpr std::uint32_t kStallFloorMs = 250;
   // True when every byte of the stage's files is verified.

@@ -1,0 +1,25 @@
+#include "velmo/engine/RetryDelay.h"
+
+#include <algorithm>
+
+namespace velmo {
+
+std::chrono::milliseconds RetryDelay(const EngineSettings& settings, std::uint32_t failures,
+                                     std::int32_t retryAfter, double unit) {
+  const std::int64_t most = std::max<std::int64_t>(settings.retryBackoffMax, 0);
+  std::int64_t backoff = std::clamp<std::int64_t>(settings.retryBackoffBase, 0, most);
+  // Doubling stops at the cap, long before 64 bits could overflow.
+  for (std::uint32_t i = 1; i < failures && backoff < most; ++i)
+    backoff = std::min(backoff * 2, most);
+  const double drawn = std::clamp(unit, 0.0, 1.0);
+  std::int64_t wait =
+      backoff / 2 + static_cast<std::int64_t>(static_cast<double>(backoff - backoff / 2) * drawn);
+  if (retryAfter >= 0) {
+    const std::int64_t asked =
+        std::min<std::int64_t>(retryAfter, std::max(settings.maxRetryAfter, 0)) * 1000;
+    wait = std::max(wait, asked);
+  }
+  return std::chrono::milliseconds(wait);
+}
+
+}  // namespace velmo
