@@ -1,5 +1,6 @@
 #include "velmo/transfer/StoredTransfer.h"
 
+#include "velmo/transfer/TransferEvents.h"
 #include "velmo/transfer/TransferStatusImpl.h"
 
 namespace velmo {
@@ -23,7 +24,14 @@ TransferStatus StoredTransfer::Start(Lock& lock, const std::string& destinationF
     params.versionId = status.versionId;
     params.destPath = status.destPath;
     if (lock.owns_lock()) lock.unlock();
-    store_->Save(params.transferId, TransferManifest(params));
+    std::string cause;
+    if (!store_->Save(params.transferId, TransferManifest(params), &cause)) {
+      // The download goes on; only a later resume is lost, which whoever
+      // drives the transfer must hear of now rather than when it tries.
+      lock.lock();
+      data_->status->SetStoreError(cause);
+      return Emit(lock, std::make_unique<TransferStoreFailedEvent>(Context(), cause));
+    }
   }
   return status;
 }
