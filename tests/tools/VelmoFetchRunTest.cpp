@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,8 +48,7 @@ class VelmoFetchRunTest : public ::testing::Test {
     std::string tmpdir = "TMPDIR=" + tmp_.path();
     std::string path = "PATH=/usr/bin:/bin";
     char* envp[] = {tmpdir.data(), path.data(), nullptr};
-    const std::string out = tmp_ / "out";
-    const std::string err = tmp_ / "err";
+    const std::string out = tmp_ / "out", err = tmp_ / "err";
     const pid_t child = ::fork();
     if (child == 0) {
       ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
@@ -79,14 +77,6 @@ class VelmoFetchRunTest : public ::testing::Test {
     return !fs::exists(tmp_ / kTransfers) || fs::is_empty(tmp_ / kTransfers, error);
   }
 
-  // Polls until `done`, for at most 30 s.
-  static void Until(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done() && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
   test::TempDir tmp_;
   test::TestPackage package_;
   test::TestHttpServer manifests_;
@@ -95,43 +85,40 @@ class VelmoFetchRunTest : public ::testing::Test {
 
 TEST_F(VelmoFetchRunTest, ARunEndingBeforeItsTransferIsStoredOffersTheSameCommandAgain) {
   const std::string manifest = "/manifests/" + package_.packageId + "/current.xml";
-  std::string downHost;
-  {
-    test::TestHttpServer gone;
-    downHost = gone.Host();
-  }
+  using Host = test::TestHttpServer;
   const struct {
     const char* name;
-    std::function<void(test::TestHttpServer&)> breakHost;  // none: the host is down
+    std::function<std::string(Host&)> breakHost;  // the host to fetch from
+    bool interrupt;                               // Ctrl-C once the manifest was asked for
   } cases[] = {
-      {"host down", nullptr},
+      {"host down", [](Host&) { return std::string("127.0.0.1:1"); }, false},
       {"503",
-       [&](test::TestHttpServer& host) {
-         host.SetStatuses(manifest, {503, 503, 503, 503, 503, 503});
-       }},
-      {"redirect loop", [&](test::TestHttpServer& host) { host.SetRedirect(manifest, manifest); }},
+       [&](Host& h) {
+         return h.SetStatuses(manifest, {503, 503, 503, 503, 503}), h.Host();
+       },
+       false},
+      {"redirect loop", [&](Host& h) { return h.SetRedirect(manifest, manifest), h.Host(); },
+       false},
+      {"Ctrl-C", [&](Host& h) { return h.SetDelay(manifest, std::chrono::seconds(5)), h.Host(); },
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::TestHttpServer host;
+    Host host;
     package_.Serve(host, {&node_});
-    if (c.breakHost) c.breakHost(host);
-    EXPECT_GT(Wait(Start(NewRun(c.breakHost ? host.Host() : downHost))), 0);
+    const pid_t child = Start(NewRun(c.breakHost(host)));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (c.interrupt && host.Requests().empty() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (c.interrupt) ::kill(child, SIGINT);
+    EXPECT_EQ(Wait(child) == kExitSuspended, c.interrupt);
     const std::string err = ReadFile(tmp_ / "err");
     EXPECT_NE(err.find("run the same command again"), std::string::npos) << err;
     EXPECT_EQ(err.find("--resume"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(tmp_ / "out"), "");
     EXPECT_TRUE(NothingStored());
   }
-
-  // Ctrl-C while the manifest is on its way.
-  manifests_.SetDelay(manifest, std::chrono::seconds(5));
-  const pid_t child = Start(NewRun(manifests_.Host()));
-  Until([&] { return !manifests_.Requests().empty(); });
-  ::kill(child, SIGINT);
-  EXPECT_EQ(Wait(child), kExitSuspended);
-  EXPECT_NE(ReadFile(tmp_ / "err").find("run the same command again"), std::string::npos);
-  EXPECT_EQ(ReadFile(tmp_ / "out"), "");
-  EXPECT_TRUE(NothingStored());
 }
 
 TEST_F(VelmoFetchRunTest, AStoredTransferThatCannotBeReadIsNamedWithItsReason) {
@@ -169,19 +156,6 @@ TEST_F(VelmoFetchRunTest, ASecondRunIntoTheFolderOrOfTheTransferIsRefusedNamingT
     EXPECT_NE(ReadFile(tmp_ / "err").find("pid 1: the first run"), std::string::npos);
   }
   EXPECT_TRUE(manifests_.Requests().empty());
-
-  // With --wait the second run goes on once the first one is gone.
-  auto held = std::make_unique<FileLock>();
-  std::string path;
-  std::string detail;
-  fetch::TakeFetchLock(*held, kTransfers, cases[0].lockName, "", nullptr, path, detail);
-  std::vector<std::string> args = cases[0].args;
-  args.push_back("--wait");
-  const pid_t child = Start(args);
-  Until([&] { return ReadFile(tmp_ / "err").find("waiting") != std::string::npos; });
-  EXPECT_TRUE(manifests_.Requests().empty());
-  held.reset();
-  EXPECT_EQ(Wait(child), 0) << ReadFile(tmp_ / "err");
 }
 
 }  // namespace
