@@ -1,5 +1,7 @@
 #include "velmo/transfer/StoredTransfer.h"
 
+#include <memory>
+
 #include "velmo/transfer/TransferEvents.h"
 #include "velmo/transfer/TransferStatusImpl.h"
 
@@ -25,15 +27,30 @@ TransferStatus StoredTransfer::Start(Lock& lock, const std::string& destinationF
     params.destPath = status.destPath;
     if (lock.owns_lock()) lock.unlock();
     std::string cause;
-    if (!store_->Save(params.transferId, TransferManifest(params), &cause)) {
+    if (!store_->Save(params.transferId, TransferManifest(params), &cause) &&
+        !IsStored(params.transferId)) {
       // The download goes on; only a later resume is lost, which whoever
       // drives the transfer must hear of now rather than when it tries.
       lock.lock();
       data_->status->SetStoreError(cause);
-      return Emit(lock, std::make_unique<TransferStoreFailedEvent>(Context(), cause));
+      std::unique_ptr<TransferEvent> event =
+          std::make_unique<TransferStoreFailedEvent>(Context(), cause);
+      lock.unlock();
+      event->Dispatch();
+      TransferStatus failed = status;
+      failed.storeError = cause;
+      return failed;
     }
   }
   return status;
+}
+
+bool StoredTransfer::IsStored(const std::string& transferId) {
+  // A restored transfer, or one started again, finds its own document in
+  // place, which the store never replaces; that is no failure.
+  TransferManifest stored;
+  return store_->TryLoad(transferId, stored) == StoredDocument::Loaded &&
+         stored.params.transferId == transferId;
 }
 
 TransferStatus StoredTransfer::Cancel(Lock& lock, bool deleteFiles) {

@@ -22,6 +22,9 @@ class StoredTransfer : public StandardTransfer {
   TransferStatus Cancel(Lock& lock, bool deleteFiles) override;
 
  private:
+  // The store holds this transfer's document, readable.
+  bool IsStored(const std::string& transferId);
+
   ManifestStore<TransferManifest>* const store_;
 };
 
