@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/EngineWait.h"
+#include "support/FailingSharedFileFactory.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "support/TestPackage.h"
@@ -166,6 +167,40 @@ TEST_F(TransferEngineTest, DownloadsAPackageFromSeveralNodes) {
   }
   EXPECT_NE(log.find("\"Complete\""), std::string::npos) << log.substr(0, 2000);
   EXPECT_TRUE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
+}
+
+TEST_F(TransferEngineTest, ATransferThatCannotBeStoredSaysWhyAndStillCompletes) {
+  package_.Serve(manifests_, Nodes());
+  LayerDecorators decorators;
+  decorators.files = [](SharedFileFactory& real) -> std::shared_ptr<SharedFileFactory> {
+    // The first operation on a stored document's files: the new document.
+    return std::make_shared<test::FailingSharedFileFactory>(
+        real, 1, [](const std::string&, const std::string& relative) {
+          return relative.find("velmo-test/transfers/") == 0 &&
+                 relative.find(".json") != std::string::npos;
+        });
+  };
+  const std::string dest = temp_ / "dest";
+  std::string id;
+  {
+    TransferEngine engine(
+        Settings(), AnalyticsEndpoints{analytics_.Url("/events"), analytics_.Url("/transfers")},
+        decorators);
+    const TransferStatus status = Download(engine, dest, &id);
+    EXPECT_EQ(status.state, TransferState::Completed);
+    EXPECT_NE(status.storeError.find("cannot create the document of " + id), std::string::npos)
+        << status.storeError;
+  }
+  ExpectFilesMatch(dest);
+  EXPECT_FALSE(fs::exists(temp_ / ("velmo-test/transfers/" + id + ".json")));
+  bool counted = false;
+  for (const auto& request : analytics_.Requests()) {
+    counted = counted || request.body.find("numStoreFailures") != std::string::npos;
+  }
+  EXPECT_TRUE(counted);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("\"StoreFailed\""), std::string::npos) << log.substr(0, 2000);
+  EXPECT_NE(log.find("cannot create the document of " + id), std::string::npos);
 }
 
 TEST_F(TransferEngineTest, AProgramFileMayNotBeRunWhileItIsIncomplete) {

@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kExitUnknownTransfer = 66;
+constexpr int kExitUnreadableTransfer = 69;
 
 // Runs velmo-fetch with TMPDIR set to `tmp`; the raw wait status.
 int RunFetch(const std::string& tmp, const std::vector<std::string>& args) {
@@ -84,7 +84,8 @@ TEST(VelmoFetchHostileInputTest, HostileDocumentsEndInAnErrorExitNotASignal) {
   const std::string id = "0123456789abcdef0123456789abcdef";
   std::ofstream(transfers / (id + ".json")) << std::string(200000, '[');
   status = RunFetch(tmp.path(), {"--resume", id, "--host", manifests.Host(), "--quiet"});
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitUnknownTransfer) << Describe(status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitUnreadableTransfer)
+      << Describe(status);
   // The document was set aside, so the id no longer names anything.
   EXPECT_FALSE(fs::exists(transfers / (id + ".json")));
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -10,7 +11,9 @@
 #include "velmo/engine/JsonTempFileManifestStore.h"
 #include "velmo/engine/TransferManifest.h"
 #include "velmo/file/PosixSharedFileFactory.h"
+#include "velmo/file/Sha256Hasher.h"
 #include "velmo/manifest/FileManifest.h"
+#include "velmo/platform/PrivateFolder.h"
 #include "velmo/platform/System.h"
 
 namespace velmo::fetch {
@@ -52,30 +55,42 @@ std::string FetchRecordPath(const std::string& transfersFolder, const std::strin
   return JoinPath(folder, transferId + kRecordSuffix);
 }
 
-bool SaveFetchRecord(const std::string& path, const FetchRecord& record) {
-  if (path.empty() || HasLineBreak(record.host) || HasLineBreak(record.state)) return false;
+bool SaveFetchRecord(const std::string& path, const FetchRecord& record, std::string* error) {
+  const auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  if (path.empty()) return fail("no temporary folder");
+  if (HasLineBreak(record.host) || HasLineBreak(record.state)) {
+    return fail(path + ": a value holds a line break");
+  }
   std::string text = "host=" + record.host + "\nstate=" + record.state +
                      "\ncompleted=" + std::to_string(record.completedBytes) +
                      "\ntotal=" + std::to_string(record.totalBytes) + "\n";
   for (const std::string& file : record.files) {
-    if (HasLineBreak(file)) return false;
+    if (HasLineBreak(file)) return fail(path + ": a file name holds a line break");
     text += "file=" + file + "\n";
   }
-  std::error_code error;
-  fs::create_directories(fs::path(path).parent_path(), error);
+  std::error_code ignored;
+  fs::create_directories(fs::path(path).parent_path(), ignored);
   const std::string temp = path + ".tmp." + std::to_string(::getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << text;
     out.flush();
     if (!out) {
-      fs::remove(temp, error);
-      return false;
+      const int cause = errno;
+      fs::remove(temp, ignored);
+      return fail("cannot write " + temp + ": " + ErrnoText(cause));
     }
   }
-  fs::rename(temp, path, error);
-  if (error) fs::remove(temp, error);
-  return !error;
+  std::error_code renamed;
+  fs::rename(temp, path, renamed);
+  if (renamed) {
+    fs::remove(temp, ignored);
+    return fail("cannot rename " + temp + " to " + path + ": " + renamed.message());
+  }
+  return true;
 }
 
 bool LoadFetchRecord(const std::string& path, FetchRecord& record) {
@@ -102,6 +117,61 @@ bool LoadFetchRecord(const std::string& path, FetchRecord& record) {
   if (in.bad()) return false;
   record = std::move(loaded);
   return true;
+}
+
+std::string StoredTransferPath(const std::string& transfersFolder, const std::string& transferId) {
+  const std::string folder = StoreFolder(transfersFolder);
+  return folder.empty() ? std::string() : JoinPath(folder, transferId + kStoredSuffix);
+}
+
+StoredDocument InspectStoredTransfer(const std::string& transfersFolder,
+                                     const std::string& transferId, std::string& reason) {
+  PosixSharedFileFactory files;
+  JsonTempFileManifestStore<TransferManifest> store(transfersFolder, &files);
+  TransferManifest manifest;
+  StoredDocument found = store.TryLoad(transferId, manifest, &reason);
+  if (found == StoredDocument::Loaded && manifest.params.transferId != transferId) {
+    reason = "the document names transfer " + manifest.params.transferId;
+    found = StoredDocument::Unusable;
+  }
+  return found;
+}
+
+bool IsTransferIdText(const std::string& text) {
+  return !text.empty() && text.size() <= 64 && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+std::string DestinationLockName(const std::string& canonicalDest) {
+  // A path can be longer than a file name may be, and hold any byte.
+  return "dest-" + Sha256Hex(Sha256Of(canonicalDest.data(), canonicalDest.size())).substr(0, 32) +
+         ".lock";
+}
+
+std::string TransferLockName(const std::string& transferId) {
+  return "transfer-" + transferId + ".lock";
+}
+
+FileLock::Result TakeFetchLock(FileLock& lock, const std::string& transfersFolder,
+                               const std::string& name, const std::string& note,
+                               const std::function<bool()>& keepWaiting, std::string& path,
+                               std::string& detail) {
+  // Beside the stored transfers, in a folder as private as theirs: whoever
+  // could replace a lock file could keep every run out.
+  const std::string relative =
+      (fs::path(transfersFolder).parent_path() / "locks").lexically_normal().string();
+  const std::string temp = UserTempFolder();
+  path = temp.empty() ? name : JoinPath(JoinPath(temp, relative), name);
+  try {
+    MakePrivateFolders(temp, relative);
+  } catch (const UnsafeFolderError& e) {
+    detail = e.what();
+    return FileLock::Result::Failed;
+  }
+  const FileLock::Result result = lock.Take(path, note, keepWaiting);
+  detail = lock.Detail();
+  return result;
 }
 
 std::vector<StoredTransferEntry> ListStoredTransfers(const std::string& transfersFolder) {

@@ -40,6 +40,8 @@ constexpr int kExitUsage = 64;
 constexpr int kExitSuspended = 65;
 constexpr int kExitUnknownTransfer = 66;
 constexpr int kExitCanceled = 67;
+constexpr int kExitBusy = 68;
+constexpr int kExitUnreadableTransfer = 69;
 constexpr int kExitErrorBase = 1;
 
 std::string Usage(const velmo::EngineSettings& settings) {
@@ -47,8 +49,9 @@ std::string Usage(const velmo::EngineSettings& settings) {
   const std::string folder = temp.empty() ? std::string("(none: set TMPDIR or HOME)") : temp;
   return "Usage: velmo-fetch --host HOST[:PORT] --partner ID --package ID [--version ID]\n"
          "                   --dest DIR [--trust-key KEY ...] [--json] [--log-mask N] [--quiet]\n"
+         "                   [--wait]\n"
          "       velmo-fetch --resume TRANSFER_ID [--host HOST[:PORT]] [--trust-key KEY ...]\n"
-         "                   [--json] [--log-mask N] [--quiet]\n"
+         "                   [--json] [--log-mask N] [--quiet] [--wait]\n"
          "       velmo-fetch --list\n"
          "       velmo-fetch --discard TRANSFER_ID [--delete-files]\n"
          "       velmo-fetch --version\n"
@@ -82,6 +85,8 @@ std::string Usage(const velmo::EngineSettings& settings) {
          "                      start, progress (every second), nodes, end\n"
          "  --log-mask N        work-log levels to record (default -9: all but verbose)\n"
          "  --quiet             no progress output\n"
+         "  --wait              wait while another run uses the same folder or transfer\n"
+         "                      (without it such a run ends at once with status 68)\n"
          "  --resume ID         restore a transfer suspended earlier (Ctrl-C, a crash) and\n"
          "                      complete it into the folder it was started with\n"
          "  --list              list the stored transfers: id, package, folder, bytes\n"
@@ -111,8 +116,14 @@ std::string Usage(const velmo::EngineSettings& settings) {
          "  3 ConnectionError    the servers could not be reached or misbehaved\n"
          "  4 OutOfMemory        5 InsufficientDiskSpace    6 FileAccessError\n"
          "  7 ChecksumMismatch   8 FileError   9 RequestError   10 UnexpectedError\n"
-         "  64 bad command line, 65 suspended (Ctrl-C), 66 unknown transfer id,\n"
-         "  67 canceled.\n";
+         "  64 bad command line, 65 suspended or interrupted (Ctrl-C), 66 unknown transfer\n"
+         "  id, 67 canceled, 68 another run is using the folder or the transfer (it is\n"
+         "  named: pid and command), 69 the stored transfer cannot be read (its file\n"
+         "  and the reason are named).\n"
+         "\n"
+         "Only a transfer that was stored can be resumed: a run that ends before its\n"
+         "transfer starts (the manifest host unreachable, Ctrl-C) says to run the\n"
+         "same command again instead.\n";
 }
 
 std::atomic<bool> gInterrupted{false};
@@ -132,6 +143,7 @@ struct Options {
   bool json = false;
   bool list = false;
   bool deleteFiles = false;
+  bool wait = false;
   std::vector<std::string> trustKeys;
 };
 
@@ -180,6 +192,8 @@ Options Parse(int argc, char** argv, const velmo::EngineSettings& settings) {
       options.json = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--wait") {
+      options.wait = true;
     } else if (arg == "--trust-key") {
       const std::string key = value();
       if (!velmo::IsEncodedPublicKey(key)) {
@@ -313,6 +327,11 @@ struct Run {
   std::string recordPath;
   FetchRecord record;
   Reporter& reporter;
+  // The engine holds the transfer's stored document: a restored transfer, or
+  // a new one once it started and its document was written.
+  bool stored = false;
+  bool recordSaved = true;  // false once writing the record failed
+  bool retryableFailure = false;
 };
 
 void SaveRecord(Run& run, const velmo::TransferStatus& status) {
@@ -321,7 +340,18 @@ void SaveRecord(Run& run, const velmo::TransferStatus& status) {
     run.record.totalBytes = status.totalBytes;
     run.record.completedBytes = status.completedBytes;
   }
-  velmo::fetch::SaveFetchRecord(run.recordPath, run.record);
+  // A record without its stored transfer would be an orphan that --resume
+  // cannot use.
+  if (!run.stored) return;
+  std::string error;
+  if (velmo::fetch::SaveFetchRecord(run.recordPath, run.record, &error)) return;
+  if (run.recordSaved) {
+    // The engine's document is there, but not the host the transfer came
+    // from, which a resume needs unless it is given again.
+    run.reporter.Say("this transfer cannot be resumed without --host " + run.record.host + ": " +
+                     error);
+  }
+  run.recordSaved = false;
 }
 
 // Polls until the transfer ends or the user interrupts; starts it into the
@@ -363,7 +393,6 @@ int Drive(Run& run, const std::string& requestedVersion) {
       }
       reporter.Start(status, version, package != nullptr, files);
       started = true;
-      SaveRecord(run, status);
       status = run.engine.StartTransfer(run.id, run.dest);
       if (status.state != velmo::TransferState::Transferring) {
         const std::string cause = "the transfer could not be started into '" +
@@ -373,12 +402,19 @@ int Drive(Run& run, const std::string& requestedVersion) {
         finish(velmo::StateName(status.state), velmo::TransferError::UnexpectedError, cause);
         return kExitErrorBase + static_cast<int>(velmo::TransferError::UnexpectedError);
       }
+      if (!status.storeError.empty()) {
+        reporter.Say("this transfer cannot be resumed: " + status.storeError);
+      } else {
+        run.stored = true;
+      }
+      SaveRecord(run, status);
     }
     reporter.Progress(status);
     if (status.error != velmo::TransferError::None) {
-      reporter.Say("transfer failed: " + velmo::fetch::ErrorLine(status) +
-                   (status.retryable ? " (retryable; resume later with --resume " + run.id + ")"
-                                     : std::string()));
+      // Whether a resume can follow is known once the engine has shut down
+      // and kept, or not kept, the transfer's document.
+      reporter.Say("transfer failed: " + velmo::fetch::ErrorLine(status));
+      run.retryableFailure = status.retryable;
       finish(velmo::StateName(status.state), status.error, status.errorCause);
       return kExitErrorBase + static_cast<int>(status.error);
     }
@@ -455,14 +491,84 @@ int List(const velmo::EngineSettings& settings) {
   return 0;
 }
 
+// What a lock is held for, and by whom; the note other runs read when they
+// find it busy.
+std::string LockNote(const Options& options, const std::string& dest) {
+  std::string note = "pid " + std::to_string(::getpid()) + ": velmo-fetch ";
+  if (!options.resume.empty()) return note + "--resume " + options.resume;
+  return note + "into " + dest;
+}
+
+// Takes one of the run's locks. 0 when it is held; otherwise the exit status,
+// after saying why: another run holds it (and --wait was not given), the wait
+// was interrupted, or the lock cannot be taken at all.
+int TakeLock(velmo::FileLock& lock, const velmo::EngineSettings& settings, const Options& options,
+             const std::string& name, const std::string& what, const std::string& note,
+             Reporter& reporter) {
+  std::string path;
+  std::string detail;
+  auto result = velmo::fetch::TakeFetchLock(lock, settings.transfersFolder, name, note, nullptr,
+                                            path, detail);
+  const std::string holder =
+      detail.empty() ? std::string("a run that has not said who it is") : "'" + detail + "'";
+  if (result == velmo::FileLock::Result::Busy && options.wait) {
+    reporter.Say("waiting: " + what + " is in use by another run (" + holder + ")");
+    result = velmo::fetch::TakeFetchLock(
+        lock, settings.transfersFolder, name, note, [] { return !gInterrupted.load(); }, path,
+        detail);
+  }
+  switch (result) {
+    case velmo::FileLock::Result::Taken:
+      return 0;
+    case velmo::FileLock::Result::Busy:
+      reporter.Say(what + " is in use by another run (" + holder +
+                   "); wait for it to end, or give --wait");
+      return kExitBusy;
+    case velmo::FileLock::Result::Interrupted:
+      reporter.Say("interrupted while waiting for " + what + "; nothing was changed");
+      return kExitSuspended;
+    case velmo::FileLock::Result::Failed:
+      break;
+  }
+  reporter.Say("cannot take the lock of " + what + ": " + detail);
+  return kExitErrorBase + static_cast<int>(velmo::TransferError::FileAccessError);
+}
+
+// The destination's lock key: the folder as the system resolves it, so that
+// two spellings of one folder (a link, "..") share one lock.
+std::string CanonicalFolder(const std::string& folder) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::weakly_canonical(folder, error);
+  if (error) path = std::filesystem::absolute(folder, error).lexically_normal();
+  return path.string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   velmo::EngineSettings settings(velmo::ProcessorCount());
   const Options options = Parse(argc, argv, settings);
 
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  Reporter reporter(options.quiet, options.json);
   if (options.list) return List(settings);
   if (!options.discard.empty()) {
+    // Never from under a run that is driving the transfer.
+    velmo::FileLock lock;
+    if (velmo::fetch::IsTransferIdText(options.discard)) {
+      if (const int refused = TakeLock(
+              lock, settings, options, velmo::fetch::TransferLockName(options.discard),
+              "transfer " + options.discard,
+              "pid " + std::to_string(::getpid()) + ": velmo-fetch --discard " + options.discard,
+              reporter)) {
+        return refused;
+      }
+    }
     std::string message;
     const bool found = velmo::fetch::DiscardStoredTransfer(
         settings.transfersFolder, options.discard, options.deleteFiles, message);
@@ -475,13 +581,6 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  Reporter reporter(options.quiet, options.json);
   FetchRecord record;
   std::string recordPath;
   std::string host = options.host;
@@ -502,8 +601,14 @@ int main(int argc, char** argv) {
     reporter.Say("the package is not authenticated (no --trust-key given)");
   }
 
+  // Held until the program ends: no other run may download into the folder
+  // or drive the transfer meanwhile.
+  velmo::FileLock destLock;
+  velmo::FileLock transferLock;
   std::string id;
   int result = 0;
+  bool recordSaved = true;
+  bool retryableFailure = false;
   {
     velmo::TransferEngine engine(settings);
     if (options.resume.empty()) {
@@ -514,6 +619,12 @@ int main(int argc, char** argv) {
         return kExitErrorBase + static_cast<int>(velmo::TransferError::FileAccessError);
       }
       const std::string dest = std::filesystem::absolute(options.dest, error).string();
+      const std::string canonical = CanonicalFolder(dest);
+      if (const int refused =
+              TakeLock(destLock, settings, options, velmo::fetch::DestinationLockName(canonical),
+                       "the folder '" + canonical + "'", LockNote(options, canonical), reporter)) {
+        return refused;
+      }
       const velmo::TransferStatus created =
           engine.CreateTransfer(options.partner, options.package, options.version);
       id = created.transferId;
@@ -522,16 +633,60 @@ int main(int argc, char** argv) {
         return kExitErrorBase + static_cast<int>(velmo::TransferError::UnexpectedError);
       }
       if (!options.quiet && !options.json) reporter.Say("transfer " + id);
+      // A new id: nobody else waits for it, but a --resume of it must find it
+      // busy while this run drives it.
+      if (const int refused = TakeLock(
+              transferLock, settings, options, velmo::fetch::TransferLockName(id), "transfer " + id,
+              LockNote(options, canonical) + " (transfer " + id + ")", reporter)) {
+        return refused;
+      }
       recordPath = velmo::fetch::FetchRecordPath(settings.transfersFolder, id);
-      velmo::fetch::SaveFetchRecord(recordPath, record);
       Run run{engine, id, dest, recordPath, record, reporter};
       result = Drive(run, options.version);
+      recordSaved = run.recordSaved;
+      retryableFailure = run.retryableFailure;
     } else {
       id = options.resume;
-      const auto transfer = engine.GetTransferManager().Find(id, engine.GetBehavior());
+      if (!velmo::fetch::IsTransferIdText(id)) {
+        reporter.Say("no suspended transfer '" + id + "' (see velmo-fetch --list)");
+        return kExitUnknownTransfer;
+      }
+      if (const int refused =
+              TakeLock(transferLock, settings, options, velmo::fetch::TransferLockName(id),
+                       "transfer " + id, LockNote(options, std::string()), reporter)) {
+        return refused;
+      }
+      std::string reason;
+      const velmo::StoredDocument found =
+          velmo::fetch::InspectStoredTransfer(settings.transfersFolder, id, reason);
+      if (found == velmo::StoredDocument::Unreadable || found == velmo::StoredDocument::Unusable) {
+        const std::string path = velmo::fetch::StoredTransferPath(settings.transfersFolder, id);
+        // The engine sets a damaged document aside, which frees its id.
+        if (found == velmo::StoredDocument::Unusable) {
+          engine.GetTransferManager().Find(id, engine.GetBehavior());
+        }
+        reporter.Say("the stored transfer " + path + " cannot be read: " + reason +
+                     (found == velmo::StoredDocument::Unusable
+                          ? "; it was set aside beside it, and the files already in its folder "
+                            "are kept by a new run into that folder"
+                          : std::string()));
+        return kExitUnreadableTransfer;
+      }
+      const auto transfer = found == velmo::StoredDocument::Loaded
+                                ? engine.GetTransferManager().Find(id, engine.GetBehavior())
+                                : nullptr;
       if (!transfer) {
         reporter.Say("no suspended transfer '" + id + "' (see velmo-fetch --list)");
         return kExitUnknownTransfer;
+      }
+      const std::string storedDest = transfer->GetStatus().destPath;
+      if (!storedDest.empty()) {
+        const std::string canonical = CanonicalFolder(storedDest);
+        if (const int refused = TakeLock(
+                destLock, settings, options, velmo::fetch::DestinationLockName(canonical),
+                "the folder '" + canonical + "'", LockNote(options, canonical), reporter)) {
+          return refused;
+        }
       }
       const velmo::TransferStatus restored = transfer->Restore();
       if (restored.state != velmo::TransferState::Initializing) {
@@ -542,15 +697,39 @@ int main(int argc, char** argv) {
       if (!options.quiet && !options.json)
         reporter.Say("resuming transfer " + id + " from " + host);
       Run run{engine, id, std::string(), recordPath, record, reporter};
+      run.stored = true;
       result = Drive(run, restored.versionId);
+      recordSaved = run.recordSaved;
+      retryableFailure = run.retryableFailure;
     }
     // Leaving the scope shuts the engine down, which suspends an unfinished
     // transfer and keeps its stored state for --resume.
   }
+  // Only what the engine really kept can be resumed; a run that ended before
+  // its transfer was stored leaves nothing behind and is simply run again.
+  std::string reason;
+  const bool stored = velmo::fetch::InspectStoredTransfer(settings.transfersFolder, id, reason) ==
+                      velmo::StoredDocument::Loaded;
+  if (!stored) {
+    std::error_code ignored;
+    std::filesystem::remove(recordPath, ignored);
+  }
+  const std::string resume =
+      "velmo-fetch --resume " + id + (recordSaved ? std::string() : " --host " + host);
   if (result == kExitSuspended) {
-    std::cerr << "velmo-fetch: suspended transfer " << id << "\n"
-              << "resume with: velmo-fetch --resume " << id << "\n";
-    if (!options.json) std::cout << id << "\n";
+    if (stored) {
+      std::cerr << "velmo-fetch: suspended transfer " << id << "\n"
+                << "resume with: " << resume << "\n";
+      if (!options.json) std::cout << id << "\n";
+    } else {
+      std::cerr << "velmo-fetch: interrupted before the transfer was stored; run the same "
+                   "command again\n";
+    }
+  } else if (retryableFailure) {
+    std::cerr << (stored ? "velmo-fetch: the error may pass; resume later with: " + resume
+                         : std::string("velmo-fetch: the error may pass; the transfer was not "
+                                       "stored, so run the same command again later"))
+              << "\n";
   }
   return result;
 }

@@ -9,9 +9,10 @@ namespace velmo {
 
 // What a look-up found under a key.
 enum class StoredDocument {
-  Loaded,    // the manifest was filled from the document
-  Absent,    // no document could be opened or read: nothing to act on
-  Unusable,  // a document is there but is not one the store could have written
+  Loaded,      // the manifest was filled from the document
+  Absent,      // no document under the key
+  Unreadable,  // a document is there but cannot be opened or read (access, the disk)
+  Unusable,    // a document is there but is not one the store could have written
 };
 
 // Stored documents of manifests of type M, by key. Every operation answers
@@ -21,14 +22,16 @@ template <typename M>
 class ManifestStore {
  public:
   virtual ~ManifestStore() = default;
-  // Fills `manifest` from the key's document. On Unusable, `reason` (when
-  // given) says what is wrong with the document.
+  // Fills `manifest` from the key's document. On Unreadable and Unusable,
+  // `reason` (when given) says what is wrong.
   virtual StoredDocument TryLoad(const std::string& key, InputManifest& manifest,
                                  std::string* reason = nullptr) = 0;
   // Stores a new document for the key; false when anything fails, including
   // an existing document, which stays as it was. A document is either
   // stored whole or not at all, even when the process dies while saving.
-  virtual bool Save(const std::string& key, const OutputManifest& manifest) = 0;
+  // On failure `reason` (when given) says what failed and why.
+  virtual bool Save(const std::string& key, const OutputManifest& manifest,
+                    std::string* reason = nullptr) = 0;
   // Deletes the key's document; false when there was none.
   virtual bool Remove(const std::string& key) = 0;
   // Renames the key's document out of the way, keeping it for a person to

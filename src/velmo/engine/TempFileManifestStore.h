@@ -1,5 +1,8 @@
 #pragma once
 
+#include <exception>
+#include <string>
+
 #include "velmo/engine/ManifestStore.h"
 #include "velmo/engine/TempFileManifestStoreImpl.h"
 #include "velmo/manifest/ManifestExceptions.h"
@@ -20,17 +23,28 @@ class TempFileManifestStore : public ManifestStore<M> {
       // The file opened and was read whole: its content is what is wrong.
       if (reason != nullptr) *reason = e.what();
       return StoredDocument::Unusable;
+    } catch (const std::exception& e) {
+      // A document that is there but cannot be opened or read (no access, a
+      // folder someone else controls, the disk failing) is not the same as
+      // none: whoever asked must hear why, rather than that nothing is stored.
+      if (!GetImpl().Exists(key)) return StoredDocument::Absent;
+      if (reason != nullptr) *reason = e.what();
+      return StoredDocument::Unreadable;
     } catch (...) {
-      // Not there, not ours to open, or the disk failed: nothing to judge.
-      return StoredDocument::Absent;
+      return GetImpl().Exists(key) ? StoredDocument::Unreadable : StoredDocument::Absent;
     }
   }
 
-  bool Save(const std::string& key, const OutputManifest& manifest) override {
+  bool Save(const std::string& key, const OutputManifest& manifest,
+            std::string* reason = nullptr) override {
     try {
       GetImpl().Write(key, manifest);
       return true;
+    } catch (const std::exception& e) {
+      if (reason != nullptr) *reason = e.what();
+      return false;
     } catch (...) {
+      if (reason != nullptr) *reason = "cannot store the document of " + key;
       return false;
     }
   }

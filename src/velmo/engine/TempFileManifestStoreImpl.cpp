@@ -187,6 +187,18 @@ bool TempFileManifestStoreImpl::SetAside(const std::string& key, std::string* as
   }
 }
 
+bool TempFileManifestStoreImpl::Exists(const std::string& key) const {
+  try {
+    const std::string path = JoinPath(TempFolderOrThrow(), RelativePath(key));
+    struct stat st {};
+    // Only a name that is certainly not there is absent: a folder that cannot
+    // be searched hides what it holds.
+    return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+  } catch (...) {
+    return false;
+  }
+}
+
 bool TempFileManifestStoreImpl::Remove(const std::string& key) {
   try {
     return files_->RemoveFile(TempFolderOrThrow(), RelativePath(key));

@@ -47,6 +47,10 @@ class TempFileManifestStoreImpl : public ManifestStoreImpl {
   // The key's file name inside the folder.
   virtual std::string FileName(const std::string& key) const = 0;
 
+  // True when something is in the place of the key's file, even what cannot
+  // be opened or read (false also for a key that is not a plain name).
+  bool Exists(const std::string& key) const;
+
   // Deletes the key's file; false when there was none or it stayed.
   bool Remove(const std::string& key);
 

@@ -50,6 +50,8 @@ std::shared_ptr<Transfer> TempFileTransferManager::Find(const std::string& trans
     }
     return nullptr;
   }
+  // A document that cannot be read (no access, the disk) stays where it is:
+  // nothing is wrong with it that a person could see by looking at it aside.
   if (found != StoredDocument::Loaded) return nullptr;
   manifest.params.restored = 1;
   std::shared_ptr<Transfer> transfer = factory_->Create(manifest.params, behavior);

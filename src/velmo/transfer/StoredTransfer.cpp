@@ -1,5 +1,8 @@
 #include "velmo/transfer/StoredTransfer.h"
 
+#include <memory>
+
+#include "velmo/transfer/TransferEvents.h"
 #include "velmo/transfer/TransferStatusImpl.h"
 
 namespace velmo {
@@ -23,9 +26,31 @@ TransferStatus StoredTransfer::Start(Lock& lock, const std::string& destinationF
     params.versionId = status.versionId;
     params.destPath = status.destPath;
     if (lock.owns_lock()) lock.unlock();
-    store_->Save(params.transferId, TransferManifest(params));
+    std::string cause;
+    if (!store_->Save(params.transferId, TransferManifest(params), &cause) &&
+        !IsStored(params.transferId)) {
+      // The download goes on; only a later resume is lost, which whoever
+      // drives the transfer must hear of now rather than when it tries.
+      lock.lock();
+      data_->status->SetStoreError(cause);
+      std::unique_ptr<TransferEvent> event =
+          std::make_unique<TransferStoreFailedEvent>(Context(), cause);
+      lock.unlock();
+      event->Dispatch();
+      TransferStatus failed = status;
+      failed.storeError = cause;
+      return failed;
+    }
   }
   return status;
+}
+
+bool StoredTransfer::IsStored(const std::string& transferId) {
+  // A restored transfer, or one started again, finds its own document in
+  // place, which the store never replaces; that is no failure.
+  TransferManifest stored;
+  return store_->TryLoad(transferId, stored) == StoredDocument::Loaded &&
+         stored.params.transferId == transferId;
 }
 
 TransferStatus StoredTransfer::Cancel(Lock& lock, bool deleteFiles) {

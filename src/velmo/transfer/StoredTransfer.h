@@ -8,7 +8,9 @@ namespace velmo {
 
 // A transfer that can be found again after the program ends: its identifiers
 // and destination are stored when it starts and removed when it is canceled,
-// unless it was cleanly suspended. The store is called without the lock.
+// unless it was cleanly suspended. The store is called without the lock. A
+// document that cannot be stored is the status's storeError and a
+// TransferStoreFailedEvent; the transfer goes on regardless.
 class StoredTransfer : public StandardTransfer {
  public:
   StoredTransfer(const TransferParams& params, const TransferBehavior& behavior,
@@ -20,6 +22,9 @@ class StoredTransfer : public StandardTransfer {
   TransferStatus Cancel(Lock& lock, bool deleteFiles) override;
 
  private:
+  // The store holds this transfer's document, readable.
+  bool IsStored(const std::string& transferId);
+
   ManifestStore<TransferManifest>* const store_;
 };
 

@@ -1,5 +1,7 @@
 #include "velmo/transfer/TransferEvents.h"
 
+#include <boost/property_tree/ptree.hpp>
+
 #include "velmo/transfer/TransferStatusImpl.h"
 #include "velmo/work/WorkStatus.h"
 
@@ -43,6 +45,14 @@ TransferCompleteEvent::TransferCompleteEvent(const TransferEventContext& context
                                              TransferStatusImpl& status)
     : TransferEndEvent(context, "Complete", "numCompletes", status.GetState(),
                        TransferDeltas::Take(status)) {}
+
+TransferStoreFailedEvent::TransferStoreFailedEvent(const TransferEventContext& context,
+                                                   std::string cause)
+    : SimpleTransferEvent(context, "StoreFailed", "numStoreFailures"), cause_(std::move(cause)) {}
+
+void TransferStoreFailedEvent::DescribeLog(boost::property_tree::ptree& record) const {
+  record.put(boost::property_tree::ptree::path_type("cause", '\0'), cause_);
+}
 
 TransferRetryableErrorEvent::TransferRetryableErrorEvent(
     const TransferEventContext& context, TransferStatusImpl& status,

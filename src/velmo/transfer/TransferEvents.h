@@ -8,7 +8,9 @@
 // status when they are made, so each report covers the interval since the
 // previous one.
 
+#include <boost/property_tree/ptree_fwd.hpp>
 #include <memory>
+#include <string>
 
 #include "velmo/transfer/SimpleTransferEvent.h"
 #include "velmo/transfer/TransferEndEvent.h"
@@ -89,6 +91,20 @@ class TransferRetryableErrorEvent : public TransferErrorEvent {
  public:
   TransferRetryableErrorEvent(const TransferEventContext& context, TransferStatusImpl& status,
                               const std::shared_ptr<WorkStatusData>& data);
+};
+
+// Started, but its stored document could not be written: the transfer goes
+// on, and no later run can resume it. Analytics only count it (the cause
+// names the user's folders); the work log has "cause".
+class TransferStoreFailedEvent : public SimpleTransferEvent {
+ public:
+  TransferStoreFailedEvent(const TransferEventContext& context, std::string cause);
+
+ protected:
+  void DescribeLog(boost::property_tree::ptree& record) const override;
+
+ private:
+  const std::string cause_;
 };
 
 // Failed for good; reports the current state, the deltas and the

@@ -26,6 +26,9 @@ struct TransferStatus {
   std::uint64_t totalBytes = 0;        // 0 until the transfer is Initialized
   std::uint64_t speed = 0;             // bytes per second over the recent window
   std::int32_t secondsRemaining = -1;  // -1 when unknown
+  // Why the transfer could not be stored when it started, so that no later
+  // run can find it again; empty when it was stored or is not kept at all.
+  std::string storeError;
 };
 
 // True when nothing more will happen to the transfer without a new request:

@@ -63,6 +63,9 @@ class TransferStatusImpl : public TransferProgressUpdater {
     record_.errorCause = error == TransferError::None ? std::string() : std::move(cause);
   }
 
+  // See TransferStatus::storeError.
+  void SetStoreError(std::string cause) { record_.storeError = std::move(cause); }
+
   void AddProgress(const std::uint64_t& bytes) override;
   // Never lowers the counter below zero: a rollback larger than what was
   // counted (a caller's mistake) must not wrap into an absurd progress.
@@ -91,7 +94,7 @@ class TransferStatusImpl : public TransferProgressUpdater {
   std::int32_t EstimateRemaining(const TransferStatus& status, std::uint32_t now);
   std::uint64_t MeasureSpeed(const TransferStatus& status, std::uint32_t now);
 
-  TransferStatus record_;  // state, error, retryable, runPath, totalBytes
+  TransferStatus record_;  // state, error, retryable, runPath, totalBytes, storeError
   std::atomic<std::uint64_t> progress_{0};
   std::atomic<std::uint64_t> completed_{0};
   ReportedCounter<std::uint64_t> transferred_;
