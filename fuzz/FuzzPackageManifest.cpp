@@ -1,5 +1,6 @@
-// The package manifest reader: XML from the manifest host, read whole. Any
-// document ends in a parsed manifest or a ManifestException; the depth the
+// The package manifest reader: XML from the manifest host, read whole and with
+// its files streamed as the engine reads it. Any document ends in a parsed
+// manifest or a ManifestException, the same way both times; the depth the
 // guard measured is never below the depth the XML reader builds.
 #include <boost/property_tree/xml_parser.hpp>
 #include <cstdint>
@@ -40,12 +41,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const boost::property_tree::xml_parser_error&) {
     }
   }
+  std::size_t streamedFiles = 0;
+  bool streamedParsed = false;
+  try {
+    velmo::StandardPackageManifest manifest;
+    const velmo::XmlStreamedElements files{
+        manifest.StreamedPath(), [&](const ptree& file) { manifest.ParseStreamed(file); }};
+    std::istringstream in(document);
+    ptree tree;
+    velmo::ReadXmlManifest(in, tree, &files);
+    manifest.Parse(tree);
+    streamedParsed = true;
+    streamedFiles = manifest.GetFiles().size();
+  } catch (const velmo::ManifestException&) {
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
   try {
     std::istringstream in(document);
     ptree tree;
     velmo::ReadXmlManifest(in, tree);
     velmo::StandardPackageManifest manifest;
     manifest.Parse(tree);
+    if (!streamedParsed || streamedFiles != manifest.GetFiles().size()) __builtin_trap();
     // A parsed manifest is one the transfer can use as it is.
     for (const auto& file : manifest.GetFiles()) {
       if (file->GetChunkCount() != file->GetChecksums().size()) __builtin_trap();
@@ -53,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (path.empty() || path.front() == '/' || path.back() == '/') __builtin_trap();
     }
   } catch (const velmo::ManifestException&) {
+    if (streamedParsed) __builtin_trap();
   } catch (const std::bad_alloc&) {
   }
   return 0;

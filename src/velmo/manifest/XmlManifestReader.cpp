@@ -6,6 +6,8 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "velmo/manifest/ManifestExceptions.h"
 
@@ -122,32 +124,47 @@ bool SkipMarkup(const char*& p, bool& opened, std::size_t& attributes) {
 struct XmlShape {
   std::size_t depth = 0;       // deepest element nesting
   std::size_t attributes = 0;  // most attributes on one element
+  // Where the elements at the streamed path start ('<') and end (past '>').
+  std::vector<std::pair<std::size_t, std::size_t>> streamed;
 };
 
-XmlShape ScanXml(const std::string& document) {
-  const char* p = document.c_str();
+// The document's shape, by the reader's own rules; with a `path`, the ranges
+// of the whole elements found at it.
+XmlShape ScanXml(const std::string& document, const std::vector<std::string>* path = nullptr) {
+  const char* const begin = document.c_str();
+  const char* p = begin;
   if (Follows(p, "\xEF\xBB\xBF")) p += 3;
+  XmlShape shape;
   std::size_t depth = 0;  // elements open around `p`
-  std::size_t deepest = 0;
-  std::size_t most = 0;
-  const auto shape = [&] { return XmlShape{deepest, most}; };
+  // The open elements at levels below `matched` carry the path's names, so
+  // an element at level `matched` with the next name continues the path.
+  std::size_t matched = 0;
+  const std::size_t pathSize = path == nullptr ? 0 : path->size();
+  std::size_t openStart = 0;  // of the streamed element open now
   for (;;) {
     if (depth == 0) {
       // Between top-level nodes only white space may stand.
       SkipSpace(p);
-      if (*p != '<') return shape();
+      if (*p != '<') return shape;
     } else if (*p != '<') {
       // Character data, up to the next markup.
       while (*p != '\0' && *p != '<') ++p;
-      if (*p == '\0') return shape();
+      if (*p == '\0') return shape;
     }
+    const char* const tag = p;
     if (depth > 0 && p[1] == '/') {
       // An end tag; its name is not compared with the start tag's.
       p += 2;
       while (IsNameChar(*p)) ++p;
       SkipSpace(p);
-      if (*p != '>') return shape();
+      if (*p != '>') return shape;
       ++p;
+      if (matched == depth) {
+        if (depth == pathSize) {
+          shape.streamed.emplace_back(openStart, static_cast<std::size_t>(p - begin));
+        }
+        --matched;
+      }
       --depth;
       continue;
     }
@@ -155,12 +172,27 @@ XmlShape ScanXml(const std::string& document) {
     // Every element counts at its own level, empty-element tags included:
     // the tree built from the document is that deep.
     const bool isElement = *p != '?' && *p != '!';
+    const char* const name = p;
     bool opened = false;
     std::size_t attributes = 0;
-    if (isElement) deepest = std::max(deepest, depth + 1);
+    if (isElement) shape.depth = std::max(shape.depth, depth + 1);
     const bool read = SkipMarkup(p, opened, attributes);
-    most = std::max(most, attributes);
-    if (!read) return shape();
+    shape.attributes = std::max(shape.attributes, attributes);
+    if (!read) return shape;
+    if (isElement && matched == depth && depth < pathSize) {
+      const char* nameEnd = name;
+      while (IsNameChar(*nameEnd)) ++nameEnd;
+      if ((*path)[depth].compare(0, std::string::npos, name,
+                                 static_cast<std::size_t>(nameEnd - name)) == 0) {
+        const bool last = depth + 1 == pathSize;
+        if (opened) {
+          ++matched;
+          if (last) openStart = static_cast<std::size_t>(tag - begin);
+        } else if (last) {
+          shape.streamed.emplace_back(tag - begin, p - begin);
+        }
+      }
+    }
     if (opened) ++depth;
   }
 }
@@ -171,17 +203,13 @@ using boost::property_tree::ptree;
 // One node of the parsed document into `parent`, as boost's XML reader
 // builds it ("<xmlattr>" first, then the children, text appended to the
 // value, comments as "<xmlcomment>"), with the attributes then appended again
-// as children. `depth` is the node's level below the root (the root is 0).
-void AddNode(const rx::xml_node<char>& node, ptree& parent, std::size_t depth,
-             const XmlStreamedElements* streamed, bool onPath) {
+// as children.
+void AddNode(const rx::xml_node<char>& node, ptree& parent) {
   switch (node.type()) {
     case rx::node_element: {
-      const std::string name(node.name(), node.name_size());
-      onPath = onPath && streamed != nullptr && depth < streamed->path.size() &&
-               streamed->path[depth] == name;
-      const bool handOut = onPath && depth + 1 == streamed->path.size();
-      ptree own;
-      ptree& element = handOut ? own : parent.push_back(ptree::value_type(name, ptree()))->second;
+      ptree& element =
+          parent.push_back(ptree::value_type(std::string(node.name(), node.name_size()), ptree()))
+              ->second;
       if (node.first_attribute() != nullptr) {
         ptree& attributes = element.push_back(ptree::value_type("<xmlattr>", ptree()))->second;
         for (auto* a = node.first_attribute(); a != nullptr; a = a->next_attribute()) {
@@ -190,13 +218,12 @@ void AddNode(const rx::xml_node<char>& node, ptree& parent, std::size_t depth,
         }
       }
       for (auto* child = node.first_node(); child != nullptr; child = child->next_sibling()) {
-        AddNode(*child, element, depth + 1, streamed, onPath);
+        AddNode(*child, element);
       }
       for (auto* a = node.first_attribute(); a != nullptr; a = a->next_attribute()) {
         element.push_back(ptree::value_type(std::string(a->name(), a->name_size()),
                                             ptree(std::string(a->value(), a->value_size()))));
       }
-      if (handOut) streamed->onElement(own);
       break;
     }
     case rx::node_data:
@@ -209,6 +236,22 @@ void AddNode(const rx::xml_node<char>& node, ptree& parent, std::size_t depth,
       break;
     default:
       break;
+  }
+}
+
+// Parses the zero-terminated `text` in place (it lies within `document`, for
+// the line of an error) and adds its nodes to `tree`.
+void ParseInPlace(rx::xml_document<char>& parsed, char* text, const std::string& document,
+                  ptree& tree) {
+  try {
+    parsed.parse<rx::parse_comment_nodes>(text);
+  } catch (const rx::parse_error& e) {
+    const char* where = e.where<char>();
+    const auto line = 1 + std::count(document.data(), static_cast<const char*>(where), '\n');
+    throw ManifestParseException("line " + std::to_string(line) + ": " + e.what());
+  }
+  for (auto* node = parsed.first_node(); node != nullptr; node = node->next_sibling()) {
+    AddNode(*node, tree);
   }
 }
 
@@ -239,7 +282,7 @@ void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree,
                      const XmlStreamedElements* streamed) {
   try {
     std::string document{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-    const XmlShape shape = ScanXml(document);
+    const XmlShape shape = ScanXml(document, streamed != nullptr ? &streamed->path : nullptr);
     if (shape.depth > kMaxXmlManifestDepth) {
       throw ManifestParseException("manifest document nests elements too deeply");
     }
@@ -247,19 +290,34 @@ void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree,
       throw ManifestParseException("a manifest element carries more than " +
                                    std::to_string(kMaxXmlAttributes) + " attributes");
     }
-    // Parsed in place: names and values point into the document, which the
-    // parser changes (entities, ends of strings), so the scan came first.
-    rx::xml_document<char> parsed;
-    try {
-      parsed.parse<rx::parse_comment_nodes>(&document[0]);
-    } catch (const rx::parse_error& e) {
-      const char* where = e.where<char>();
-      const auto line = 1 + std::count(static_cast<const char*>(document.data()), where, '\n');
-      throw ManifestParseException("line " + std::to_string(line) + ": " + e.what());
+    // The parser builds about a hundred bytes per node (text runs between
+    // elements included), ten times a dense document, so the streamed
+    // elements are parsed one at a time and the rest of the document without
+    // them. The rest goes first: a document malformed anywhere hands out
+    // nothing.
+    std::string rest;
+    std::size_t from = 0;
+    for (const auto& [first, last] : shape.streamed) {
+      rest.append(document, from, first - from);
+      from = last;
     }
+    rest.append(document, from, std::string::npos);
+    rx::xml_document<char> parsed;
     ptree built;
-    for (auto* node = parsed.first_node(); node != nullptr; node = node->next_sibling()) {
-      AddNode(*node, built, 0, streamed, true);
+    ParseInPlace(parsed, &rest[0], rest, built);
+    std::string().swap(rest);
+    // In place: names and values point into the document, which the parser
+    // changes (entities, ends of strings); each element ends in a NUL for
+    // the parse, and the byte there is put back for the next.
+    for (const auto& [first, last] : shape.streamed) {
+      const char after = document[last];
+      document[last] = '\0';
+      parsed.clear();
+      ptree element;
+      ParseInPlace(parsed, &document[first], document, element);
+      document[last] = after;
+      if (element.size() != 1) throw ManifestParseException("a streamed element did not parse");
+      streamed->onElement(element.front().second);
     }
     tree.swap(built);
   } catch (const ManifestParseException&) {
