@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -156,6 +159,51 @@ TEST_F(VelmoFetchRunTest, ASecondRunIntoTheFolderOrOfTheTransferIsRefusedNamingT
     EXPECT_NE(ReadFile(tmp_ / "err").find("pid 1: the first run"), std::string::npos);
   }
   EXPECT_TRUE(manifests_.Requests().empty());
+}
+
+// Memory grows by at most 128 bytes a chunk and 1 KiB a file over 64 MiB,
+// first run or re-check: a package of many chunks already in place once held
+// every chunk's works in the log's queue, a package of many files the parse
+// tree of its whole manifest.
+TEST(VelmoFetchScaleTest, PeakMemoryStaysWithinItsBudget) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' own memory is no measure of velmo-fetch's";
+#endif
+  const struct {
+    const char* name;
+    std::uint32_t chunkSize;
+    std::size_t files, bytesPerFile;
+    bool inPlace;  // the package is complete on disk already
+  } cases[] = {{"50,000 1-byte chunks re-checked", 1, 1, 50000, true},
+               {"20,000 empty files", 4096, 20000, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir tmp;
+    test::TestPackage package;
+    package.chunkSize = c.chunkSize;
+    for (std::size_t i = 0; i < c.files; ++i) {
+      package.AddFile("d" + std::to_string(i / 1000) + "/f" + std::to_string(i), c.bytesPerFile);
+    }
+    test::TestHttpServer manifests, node;
+    package.Serve(manifests, {&node});
+    for (const auto& [path, contents] : package.files) {
+      if (!c.inPlace) break;
+      const fs::path file = fs::path(tmp / "dest") / path;
+      fs::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << contents;
+    }
+    const std::string program = std::string(VELMO_BINARY_DIR) + "/tools/velmo-fetch/velmo-fetch";
+    const std::string command = "TMPDIR=" + tmp.path() + " " + program + " --quiet --host " +
+                                manifests.Host() + " --partner " + package.partnerId +
+                                " --package " + package.packageId + " --dest " + (tmp / "dest") +
+                                " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    const std::uint64_t chunks = c.files * ((c.bytesPerFile + c.chunkSize - 1) / c.chunkSize);
+    const std::uint64_t budgetKiB = 64 * 1024 + (chunks * 128 + c.files * 1024) / 1024;
+    EXPECT_LE(static_cast<std::uint64_t>(usage.ru_maxrss), budgetKiB);
+  }
 }
 
 }  // namespace

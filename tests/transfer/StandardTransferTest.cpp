@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -311,6 +312,13 @@ TEST_F(StandardTransferTest, ContradictoryReportsFailWithTheirMessage) {
     EXPECT_EQ(transfer->GetStatus().error, TransferError::UnexpectedError);
     EXPECT_EQ(FailureMessage(*workflows_.made.back()),
               "Transfer::OnWorkComplete: an exception escaped a work: map::at");
+    // Memory that ran out is that, wherever it was thrown.
+    auto starved = Make(params_);
+    starved->Initialize();
+    starved->GetWorkInterface()->GetWorkCompleteCallback()->OnWorkComplete(
+        nullptr, WorkStatus(WorkResult::Fatal, std::make_shared<WorkExceptionData>(
+                                                   std::make_exception_ptr(std::bad_alloc()))));
+    EXPECT_EQ(starved->GetStatus().error, TransferError::OutOfMemory);
   }
   {
     // A failed work's own error ends the transfer with that error.

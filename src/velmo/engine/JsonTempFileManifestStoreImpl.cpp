@@ -6,6 +6,7 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <cstdio>
 #include <iterator>
+#include <new>
 #include <sstream>
 
 #include "velmo/manifest/ManifestExceptions.h"
@@ -151,6 +152,8 @@ void JsonTempFileManifestStoreImpl::Parse(std::istream& stream, ptree& tree) {
     throw ManifestParseException("stored document is not UTF-8");
   } catch (const ManifestParseException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestParseException(std::string("stored document is not JSON: ") + e.what());
   }
@@ -162,6 +165,8 @@ void JsonTempFileManifestStoreImpl::Serialize(const ptree& tree, std::ostream& s
     WriteNode(tree, true, text);
   } catch (const ManifestParseException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestParseException(std::string("cannot write the document: ") + e.what());
   }

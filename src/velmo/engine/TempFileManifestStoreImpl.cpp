@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <iterator>
 #include <limits>
+#include <new>
 #include <random>
 #include <sstream>
 
@@ -84,6 +85,8 @@ std::shared_ptr<SharedFile> TempFileManifestStoreImpl::Open(const std::string& k
     return file;
   } catch (const ManifestLocatorException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestLocatorException(std::string("cannot open the document of ") + key + ": " +
                                    e.what());
@@ -109,6 +112,8 @@ void TempFileManifestStoreImpl::Fetch(const std::string& key, std::ostream& stre
     throw;
   } catch (const ManifestParseException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestStreamException(std::string("cannot read the document of ") + key + ": " +
                                   e.what());
@@ -121,6 +126,8 @@ void TempFileManifestStoreImpl::Put(std::istream& stream, const std::string& key
   std::string text;
   try {
     text.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestStreamException(std::string("cannot take the document of ") + key + ": " +
                                   e.what());
@@ -139,6 +146,8 @@ void TempFileManifestStoreImpl::Put(std::istream& stream, const std::string& key
     CreatePrivateFolders(temp, folder_);
     scratch = files_->OpenFile(temp, scratchRelative, FileOpenMode::CreateNew, 0,
                                std::numeric_limits<std::uint64_t>::max());
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestLocatorException(std::string("cannot create the document of ") + key + ": " +
                                    e.what());
@@ -158,6 +167,8 @@ void TempFileManifestStoreImpl::Put(std::istream& stream, const std::string& key
     if (!scratch->Sync()) throw ManifestStreamException("cannot sync the document of " + key);
   } catch (const ManifestStreamException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestStreamException(std::string("cannot write the document of ") + key + ": " +
                                   e.what());

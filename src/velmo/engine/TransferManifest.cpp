@@ -1,5 +1,7 @@
 #include "velmo/engine/TransferManifest.h"
 
+#include <new>
+
 #include "velmo/manifest/ManifestExceptions.h"
 
 namespace velmo {
@@ -33,6 +35,8 @@ void TransferManifest::Parse(const ptree& tree) {
     params.destPath = ReadMember(tree, "destPath");
   } catch (const ManifestParseException&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestParseException(std::string("TransferManifest: ") + e.what());
   }
@@ -41,6 +45,8 @@ void TransferManifest::Parse(const ptree& tree) {
 void TransferManifest::Write(ptree& tree) const {
   try {
     params.Describe(tree);
+  } catch (const std::bad_alloc&) {
+    throw;  // out of memory stays itself, not a damaged document
   } catch (const std::exception& e) {
     throw ManifestParseException(std::string("TransferManifest: ") + e.what());
   }

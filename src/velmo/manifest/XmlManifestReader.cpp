@@ -138,8 +138,11 @@ XmlShape ScanXml(const std::string& document, const std::vector<std::string>* pa
   std::size_t depth = 0;  // elements open around `p`
   // The open elements at levels below `matched` carry the path's names, so
   // an element at level `matched` with the next name continues the path.
+  // Above the streamed level only the first element of a name counts, as a
+  // reader of the tree finds the first: a second <files> is no list of files.
   std::size_t matched = 0;
   const std::size_t pathSize = path == nullptr ? 0 : path->size();
+  std::vector<bool> taken(pathSize, false);
   std::size_t openStart = 0;  // of the streamed element open now
   for (;;) {
     if (depth == 0) {
@@ -185,11 +188,12 @@ XmlShape ScanXml(const std::string& document, const std::vector<std::string>* pa
       if ((*path)[depth].compare(0, std::string::npos, name,
                                  static_cast<std::size_t>(nameEnd - name)) == 0) {
         const bool last = depth + 1 == pathSize;
-        if (opened) {
-          ++matched;
-          if (last) openStart = static_cast<std::size_t>(tag - begin);
-        } else if (last) {
+        if (last && !opened) {
           shape.streamed.emplace_back(tag - begin, p - begin);
+        } else if (last || !taken[depth]) {
+          taken[depth] = true;
+          if (opened) ++matched;
+          if (opened && last) openStart = static_cast<std::size_t>(tag - begin);
         }
       }
     }

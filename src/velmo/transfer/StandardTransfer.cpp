@@ -4,6 +4,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "velmo/engine/UnspecifiedVersion.h"
@@ -33,6 +34,17 @@
 
 namespace velmo {
 namespace {
+
+// Memory that ran out anywhere is OutOfMemory, escaped or not.
+TransferError ErrorOf(const WorkExceptionData& data) {
+  try {
+    data.Rethrow();
+  } catch (const std::bad_alloc&) {
+    return TransferError::OutOfMemory;
+  } catch (...) {
+  }
+  return TransferError::UnexpectedError;
+}
 
 std::string WhatOf(const WorkExceptionData& data) {
   try {
@@ -529,7 +541,7 @@ void StandardTransfer::OnWorkComplete(Lock& lock, const std::shared_ptr<const Wo
       // An exception escaped a work's completion chain and the work manager
       // canceled the tree with it; its text goes into the failure's record.
       Fail(lock, work, "Transfer::OnWorkComplete: an exception escaped a work: " + WhatOf(*thrown),
-           TransferError::UnexpectedError);
+           ErrorOf(*thrown));
       return;
     }
     Fail(lock, work,
