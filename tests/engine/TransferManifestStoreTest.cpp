@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -279,6 +280,32 @@ class DyingFiles : public PosixSharedFileFactory {
  private:
   const std::uint32_t keep_;
 };
+
+// Memory that runs out while a stored document is read says nothing about the
+// document: it is reported as that, neither unreadable nor damaged.
+class StarvedFile : public PosixSharedFile {
+ public:
+  using PosixSharedFile::PosixSharedFile;
+  std::uint32_t Read(void*, std::uint32_t) override { throw std::bad_alloc(); }
+};
+
+class StarvedFiles : public PosixSharedFileFactory {
+ public:
+  std::shared_ptr<SharedFile> OpenFile(const std::string& folder, const std::string& relativePath,
+                                       FileOpenMode mode, std::uint64_t first,
+                                       std::uint64_t last) override {
+    return std::make_shared<StarvedFile>(folder, relativePath, mode, first, last);
+  }
+};
+
+TEST_F(TransferManifestStoreTest, RunningOutOfMemoryWhileReadingIsNoDamagedDocument) {
+  ASSERT_TRUE(store_.Save(kId, TransferManifest(Params(kId, "/d"))));
+  StarvedFiles files;
+  JsonTempFileManifestStore<TransferManifest> starved(kFolder, &files);
+  TransferManifest loaded;
+  EXPECT_EQ(starved.TryLoad(kId, loaded), StoredDocument::OutOfMemory);
+  EXPECT_TRUE(Load(kId, loaded));
+}
 
 TEST_F(TransferManifestStoreTest, AProcessDyingWhileSavingLeavesTheKeyFree) {
   for (const std::uint32_t keep : {0u, 20u}) {

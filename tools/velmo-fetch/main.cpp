@@ -659,6 +659,10 @@ int main(int argc, char** argv) {
       std::string reason;
       const velmo::StoredDocument found =
           velmo::fetch::InspectStoredTransfer(settings.transfersFolder, id, reason);
+      if (found == velmo::StoredDocument::OutOfMemory) {
+        reporter.Say("the stored transfer " + id + " cannot be read now: out of memory");
+        return kExitErrorBase + static_cast<int>(velmo::TransferError::OutOfMemory);
+      }
       if (found == velmo::StoredDocument::Unreadable || found == velmo::StoredDocument::Unusable) {
         const std::string path = velmo::fetch::StoredTransferPath(settings.transfersFolder, id);
         // The engine sets a damaged document aside, which frees its id.

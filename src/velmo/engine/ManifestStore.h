@@ -9,10 +9,11 @@ namespace velmo {
 
 // What a look-up found under a key.
 enum class StoredDocument {
-  Loaded,      // the manifest was filled from the document
-  Absent,      // no document under the key
-  Unreadable,  // a document is there but cannot be opened or read (access, the disk)
-  Unusable,    // a document is there but is not one the store could have written
+  Loaded,       // the manifest was filled from the document
+  Absent,       // no document under the key
+  Unreadable,   // a document is there but cannot be opened or read (access, the disk)
+  Unusable,     // a document is there but is not one the store could have written
+  OutOfMemory,  // memory ran out while reading it; nothing says the document is bad
 };
 
 // Stored documents of manifests of type M, by key. Every operation answers

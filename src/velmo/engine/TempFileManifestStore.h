@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
 
 #include "velmo/engine/ManifestStore.h"
@@ -19,6 +20,9 @@ class TempFileManifestStore : public ManifestStore<M> {
     try {
       GetImpl().Read(key, manifest);
       return StoredDocument::Loaded;
+    } catch (const std::bad_alloc&) {
+      if (reason != nullptr) *reason = "out of memory";
+      return StoredDocument::OutOfMemory;
     } catch (const ManifestParseException& e) {
       // The file opened and was read whole: its content is what is wrong.
       if (reason != nullptr) *reason = e.what();
