@@ -285,7 +285,17 @@ void PromoteXmlAttributes(boost::property_tree::ptree& tree) {
 void ReadXmlManifest(std::istream& stream, boost::property_tree::ptree& tree,
                      const XmlStreamedElements* streamed) {
   try {
-    std::string document{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    // One copy, of the document's own size where the stream can tell it
+    // (growing a string by doubling would hold up to twice that).
+    std::string document;
+    const auto start = stream.tellg();
+    if (start != std::istream::pos_type(-1) && stream.seekg(0, std::ios::end)) {
+      const auto end = stream.tellg();
+      stream.seekg(start);
+      if (end > start) document.reserve(static_cast<std::size_t>(end - start));
+    }
+    stream.clear();
+    document.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
     const XmlShape shape = ScanXml(document, streamed != nullptr ? &streamed->path : nullptr);
     if (shape.depth > kMaxXmlManifestDepth) {
       throw ManifestParseException("manifest document nests elements too deeply");
