@@ -197,6 +197,9 @@ class FailureInjectionTest : public ::testing::Test {
       // The failed engine's last works end with it; what they fetched counts
       // as theirs.
       engine.reset();
+      // Requests the old engine sent before it went are its own, also those
+      // the nodes read only now.
+      for (auto& node : nodes_) EXPECT_TRUE(node.WaitIdle(std::chrono::seconds(10)));
       requestsBefore = RequestCounts();
       whole = WholeChunksOnDisk(dest);
       engine = MakeEngine();

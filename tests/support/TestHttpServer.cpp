@@ -396,6 +396,21 @@ bool TestHttpServer::Pause(std::chrono::milliseconds duration) const {
   return !stop_;
 }
 
+bool TestHttpServer::WaitIdle(std::chrono::milliseconds bound) const {
+  const auto until = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < until) {
+    pollfd pending{listener_, POLLIN, 0};
+    bool idle = ::poll(&pending, 1, 0) == 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      idle = idle && openSockets_.empty();
+    }
+    if (idle) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 void TestHttpServer::Accept() {
   while (!stop_) {
     if (!WaitReadable(listener_, 100)) continue;

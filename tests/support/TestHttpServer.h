@@ -128,6 +128,10 @@ class TestHttpServer {
   int RequestCount(const std::string& path) const;
   std::vector<Request> Requests() const;
   int ConnectionCount() const { return connections_.load(); }
+  // Waits until no connection is open or waiting to be accepted, so that
+  // every request a client that has gone away sent is recorded; false when
+  // `bound` passed first.
+  bool WaitIdle(std::chrono::milliseconds bound) const;
   // Body bytes sent for GETs of path (what a node served).
   std::uint64_t BytesServed(const std::string& path) const;
 
