@@ -157,9 +157,34 @@ TEST(TimeLimitedHttpProxyTest, AnswersWithinTheLimitAreKept) {
   TimeLimitedHttpProxy proxy(slow, std::chrono::seconds(20),
                              [&](const std::string&) { ++notices; });
   EXPECT_EQ(proxy.GetProxyForUrl("http://node/x"), "pac-proxy:8080");
-  EXPECT_EQ(proxy.GetProxyForUrl("http://node/throw"), "") << "a failed discovery is direct";
+  EXPECT_EQ(proxy.GetProxyForUrl("http://throw/x"), "") << "a failed discovery is direct";
   EXPECT_FALSE(proxy.TimedOut());
   EXPECT_EQ(notices, 0);
+}
+
+// Each scheme and host is discovered once; a question the worker does not
+// get to in time is still answered (direct) within the limit.
+TEST(TimeLimitedHttpProxyTest, AnswersAreKeptPerSchemeAndHost) {
+  auto slow = std::make_shared<SlowProxy>();
+  slow->Release();
+  TimeLimitedHttpProxy proxy(slow, std::chrono::seconds(20), [](const std::string&) {});
+  const struct {
+    const char* url;
+    int questions;  // asked of the inner proxy so far
+  } steps[] = {{"http://node/x", 1},     {"http://NODE:8080/y?z", 1}, {"http://user@node/z", 1},
+               {"https://node/x", 2},    {"http://node2/x", 3},       {"http://[::1]:80/x", 4},
+               {"http://[::1]:81/y", 4}, {"http://throw/x", 5},       {"http://throw/y", 5}};
+  for (const auto& step : steps) {
+    proxy.GetProxyForUrl(step.url);
+    EXPECT_EQ(slow->questions.load(), step.questions) << step.url;
+  }
+  EXPECT_EQ(proxy.GetProxyForUrl("http://node/again"), "pac-proxy:8080");
+
+  auto hung = std::make_shared<SlowProxy>();
+  TimeLimitedHttpProxy bounded(hung, std::chrono::milliseconds(20), [](const std::string&) {});
+  EXPECT_EQ(bounded.GetProxyForUrl("http://node/x"), "");
+  EXPECT_TRUE(bounded.TimedOut());
+  hung->Release();
 }
 
 TEST(LibproxyHttpProxyTest, AnswersBecomeAddressesOrFailures) {

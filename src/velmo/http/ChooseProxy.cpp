@@ -75,11 +75,12 @@ bool HostMatchesBypassList(const std::string& host, const std::string& bypassLis
 
 std::string ChooseProxy(const std::string& url, const std::string& proxyList,
                         const std::string& bypassList) {
-  const std::string host = HostOf(url);
+  // With no proxy there is nothing to choose: the URL is not even read.
   const std::vector<std::string> entries = SplitList(proxyList);
   if (entries.empty()) {
     return std::string();
   }
+  const std::string host = HostOf(url);
   static const std::string kHttpPrefix = "http=";
   std::string schemeProxy;
   std::string genericProxy;

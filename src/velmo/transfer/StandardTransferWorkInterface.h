@@ -89,8 +89,9 @@ class StandardTransferWorkInterface : public TransferWorkInterface,
   InternalCallback packageAcquire_;
   InternalCallback nodeListAcquire_;
   InternalCallback initialize_;
-  // Lives as long as the transfer: chunks verified by an earlier work tree of
-  // it stay counted (a chunk counts once).
+  // Lives as long as this incarnation and its one work tree (a suspension
+  // makes a new work interface, tracker and tree), so the tracker may key
+  // files by their TransferSharedFileData, made once per file per tree.
   const std::shared_ptr<TailRequestTracker> tail_ = std::make_shared<TailRequestTracker>();
 };
 

@@ -2,7 +2,13 @@
 // the other request once one copy is verified.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "support/TestPackage.h"
 #include "velmo/http/HttpRequest.h"
+#include "velmo/manifest/PackageManifest.h"
 #include "velmo/platform/Clock.h"
 #include "velmo/transfer/works/TailRequestTracker.h"
 #include "velmo/transfer/works/TransferSharedMapData.h"
@@ -192,6 +198,70 @@ TEST_F(TailRequestTrackerTest, AStageEndsWhereItsFilesEndAndOtherFilesWait) {
   // A chunk outside the stage is never taken.
   EXPECT_FALSE(tracker_.TakeStraggler(program, 0).chunk);
   EXPECT_EQ(tracker_.TakeStraggler(whole, 0).chunk, g);
+}
+
+// The stages the tracker makes keep counts instead of walking their files;
+// after any sequence of starts, ends and verifications the counts must give
+// the answers a walk over a copy of the stage gives.
+TEST(TailRequestTrackerCountsTest, CountedStagesAnswerAsTheWalkDoes) {
+  test::TestPackage package;
+  package.chunkSize = 100;
+  package.run = "bin/run";
+  package.AddFile("bin/run", 350);
+  package.AddFile("a", 1000);
+  package.AddFile("b", 100);
+  package.AddFile("empty", 0);
+  const auto manifest = package.Manifest();
+  std::vector<std::shared_ptr<TransferSharedMapData>> chunks;
+  for (const auto& file : manifest->GetFiles()) {
+    auto data = std::make_shared<TransferSharedFileData>(file->GetPath(), file->GetSize());
+    for (std::uint64_t lower = 0; lower < file->GetSize(); lower += 100) {
+      const std::uint64_t upper = std::min(lower + 100, file->GetSize()) - 1;
+      chunks.push_back(std::make_shared<TransferSharedMapData>(data, lower, upper, 0, nullptr));
+    }
+  }
+  std::vector<std::shared_ptr<CancelCountingRequest>> seconds(chunks.size());
+  auto request = std::make_shared<CancelCountingRequest>();
+  TailRequestTracker tracker;
+  const auto program = tracker.CurrentStage(manifest);
+  std::mt19937 random(5);
+  int tails = 0;
+  for (int step = 0; step < 3000 && !tracker.IsComplete(*tracker.CurrentStage(manifest)); ++step) {
+    const auto stage = tracker.CurrentStage(manifest);
+    const std::size_t i = random() % chunks.size();
+    const TransferSharedMapData& chunk = *chunks[i];
+    switch (random() % 8) {
+      case 0:
+        tracker.Verified(chunk);
+        break;
+      case 1:
+        tracker.Dropped(chunk);
+        break;
+      case 2:
+        tracker.SecondEnded(chunk, seconds[i].get());
+        seconds[i].reset();
+        break;
+      case 3:
+        if (const auto straggler = tracker.TakeStraggler(*stage, 0); straggler.chunk) {
+          const std::size_t j = static_cast<std::size_t>(
+              std::find(chunks.begin(), chunks.end(), straggler.chunk) - chunks.begin());
+          seconds[j] = std::make_shared<CancelCountingRequest>();
+          tracker.SetSecondRequest(*straggler.chunk, seconds[j]);
+        }
+        break;
+      default:
+        tracker.Started(chunks[i], request, nullptr, *stage);
+    }
+    for (const auto& counted : {program, stage}) {
+      const TailRequestTracker::Stage walked = *counted;
+      ASSERT_EQ(tracker.InTail(*counted), tracker.InTail(walked)) << "step " << step;
+      ASSERT_EQ(tracker.IsComplete(*counted), tracker.IsComplete(walked)) << "step " << step;
+    }
+    tails += tracker.InTail(*stage) ? 1 : 0;
+  }
+  EXPECT_TRUE(tracker.IsComplete(*tracker.CurrentStage(manifest)));
+  EXPECT_NE(tracker.CurrentStage(manifest), program) << "the program stage came first";
+  EXPECT_GT(tails, 0);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace velmo {
@@ -15,6 +17,7 @@ class HttpRequest;
 class NodeManifest;
 class PackageManifest;
 class SharedFile;
+class TransferSharedFileData;
 class TransferSharedMapData;
 
 // Knows which chunks of one transfer are being requested, so that the end of
@@ -29,6 +32,20 @@ class TransferSharedMapData;
 // ended, and gets no other second request before that. A stage is the set of files
 // that can be in progress together: the program files, which are fetched
 // one after another before the rest, then the whole package.
+//
+// Every request start and end asks whether its stage is in its tail, so that
+// answer is kept, not computed: for the stages CurrentStage hands out, counts
+// of the stage's bytes, verified bytes, bytes in flight and chunks in flight
+// follow each start, end and verification, and the question costs the same
+// for ten files as for ten thousand. A stage made elsewhere (tests) is
+// answered by walking its files.
+//
+// A chunk is known by its file's TransferSharedFileData and its first byte.
+// The file data is made once per file by the work tree of one incarnation of
+// the transfer (TransferSingleFileWork::Create), and the tracker belongs to
+// that incarnation's work interface, so within a tracker one file data is
+// one file. The tracker keeps each file data it has seen alive, so that its
+// address is never reused for another file.
 //
 // Threads: every call from any work-manager thread, under mutex_. The
 // requests are cancelled after mutex_ is released (Cancel may take the
@@ -93,11 +110,15 @@ class TailRequestTracker {
   // The stage whose tail is the current one in `package`: its program files,
   // fetched one after another before the rest, while one of them is missing;
   // then the whole package. Built once per package, not per request.
-  std::shared_ptr<const Stage> CurrentStage(const std::shared_ptr<PackageManifest>& package);
+  std::shared_ptr<const Stage> CurrentStage(const std::shared_ptr<const PackageManifest>& package);
   // Registers the second request of a straggler. False when the chunk was
   // verified meanwhile (the caller then does not start it).
   bool SetSecondRequest(const TransferSharedMapData& chunk,
                         const std::shared_ptr<HttpRequest>& request);
+
+  // True when every chunk of the stage not yet verified is in flight, and
+  // one is.
+  bool InTail(const Stage& stage) const;
 
   // Bytes received by requests whose copy of a chunk was not the one kept.
   void AddWasted(std::uint64_t bytes);
@@ -106,15 +127,55 @@ class TailRequestTracker {
   std::uint64_t GetVerifiedBytes(const std::string& filePath) const;
 
  private:
-  using Key = std::pair<std::string, std::uint64_t>;  // file path, first byte
-  static Key KeyOf(const TransferSharedMapData& chunk);
-  // Every chunk of the stage's files is verified or in flight, and one is in
-  // flight. Under mutex_.
-  bool InTail(const Stage& stage) const;
-  bool IsCompleteLocked(const Stage& stage) const;  // under mutex_
+  struct Key {
+    const TransferSharedFileData* file = nullptr;
+    std::uint64_t first = 0;  // the chunk's first byte
+    bool operator==(const Key& other) const { return file == other.file && first == other.first; }
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const noexcept;
+  };
+
+  // The first bytes of a file's verified chunks. A file's chunks are all of
+  // one size but its last, whose first byte is on the same grid, so a bitmap
+  // indexed by first byte / chunk size holds them in a bit each; the chunk
+  // size is learned from the first chunk that shows it. A first byte off
+  // that grid goes to a hash set (never with the engine's chunks).
+  class ChunkSet {
+   public:
+    bool Contains(std::uint64_t first) const;
+    // False when `first` was in already.
+    bool Insert(std::uint64_t first, std::uint64_t size, std::uint64_t fileSize);
+
+   private:
+    std::uint64_t chunkSize_ = 0;  // none learned yet
+    std::vector<std::uint64_t> bits_;
+    std::unique_ptr<std::unordered_set<std::uint64_t>> offGrid_;
+  };
+
+  // What is known of one file.
+  struct FileRecord {
+    std::shared_ptr<const TransferSharedFileData> data;  // its address is the file's key
+    ChunkSet verifiedChunks;
+    std::uint64_t verifiedBytes = 0;
+    std::uint64_t stageSize = 0;  // its size as the stages below give it
+    bool inProgram = false;
+    bool inWhole = false;
+  };
+
+  // The counts kept for one of the stages CurrentStage hands out.
+  struct StageCounts {
+    std::uint64_t bytes = 0;            // of the stage's files
+    std::uint64_t verifiedBytes = 0;    // of them verified
+    std::uint64_t inFlightBytes = 0;    // of their chunks in flight
+    std::uint64_t inFlight = 0;         // their chunks in flight
+    std::uint64_t incompleteFiles = 0;  // of some size, not wholly verified
+  };
 
   struct InFlight {
     std::shared_ptr<TransferSharedMapData> chunk;
+    FileRecord* record = nullptr;  // of the chunk's file; records are never erased
+    std::uint64_t size = 0;        // as counted in its stages
     std::shared_ptr<NodeManifest> node;
     std::shared_ptr<SharedFile> file;
     std::uint32_t startedMs = 0;
@@ -126,17 +187,35 @@ class TailRequestTracker {
     // held first request cannot make a tail request ask again and again.
     bool duplicated = false;
   };
+  using InFlightMap = std::unordered_map<Key, InFlight, KeyHash>;
+
+  static Key KeyOf(const TransferSharedMapData& chunk);
+  // The rest under mutex_.
+  FileRecord& RecordOf(const TransferSharedMapData& chunk);
+  // Sets the record's stage membership from the stages below.
+  void Classify(FileRecord& record) const;
+  // The counts of `stage` when it is one of the stages below, else null.
+  const StageCounts* CountsOf(const Stage& stage) const;
+  bool InStage(const FileRecord& record, const Stage& stage) const;
+  // Adds (`sign` 1) or takes away (-1) a chunk in flight in its stages' counts.
+  void CountFlight(const InFlight& entry, int sign);
+  void EraseFlight(InFlightMap::iterator it);
+  // Counts the stages below afresh, after they were made for a package.
+  void RecountStages();
+  bool InTailLocked(const Stage& stage) const;
+  bool IsCompleteLocked(const Stage& stage) const;
 
   mutable std::mutex mutex_;
-  std::map<Key, InFlight> inFlight_;
-  std::map<Key, std::uint64_t> verified_;  // chunk sizes, so a chunk counts once
+  InFlightMap inFlight_;
+  std::unordered_map<const TransferSharedFileData*, FileRecord> files_;
   // The request of each chunk that was taken as stalled, until consumed.
-  std::map<Key, std::weak_ptr<HttpRequest>> stalled_;
-  std::optional<double> typicalChunkMs_;     // moving average, start to verified; none yet
-  std::weak_ptr<PackageManifest> stagesOf_;  // the package the stages below are of
+  std::unordered_map<Key, std::weak_ptr<HttpRequest>, KeyHash> stalled_;
+  std::optional<double> typicalChunkMs_;           // moving average, start to verified; none yet
+  std::weak_ptr<const PackageManifest> stagesOf_;  // the package the stages below are of
   std::shared_ptr<const Stage> programStage_;
   std::shared_ptr<const Stage> wholeStage_;
-  std::map<std::string, std::uint64_t> verifiedPerFile_;
+  StageCounts programCounts_;
+  StageCounts wholeCounts_;
   std::uint64_t verifiedBytes_ = 0;
   std::uint64_t wastedBytes_ = 0;
 };
