@@ -80,7 +80,6 @@ void StandardPackageManifest::Parse(const boost::property_tree::ptree& tree) {
     }
     parsed.files_.push_back(ParseFile(child.second, seenPaths));
   }
-  seenPaths.clear();
 
   if (parsed.id_.empty() || parsed.name_.empty() || parsed.partnerId_.empty() ||
       parsed.versionId_.empty()) {
